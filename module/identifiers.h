@@ -1,0 +1,24 @@
+// The module's class and interface identifiers.
+#pragma once
+
+#include "host/abi.h"
+
+// {ED521726-737B-11CE-8A1D-08000757FC90}
+constexpr Guid CLSID_RegistrationClass = {
+    0xED521726, 0x737B, 0x11CE, {0x8A, 0x1D, 0x08, 0x00, 0x07, 0x57, 0xFC, 0x90}};
+// {AC3E7803-0002-8FE5-0000-080007160DC3}
+constexpr Guid IID_RegistrationInterface = {
+    0xAC3E7803, 0x0002, 0x8FE5, {0x00, 0x00, 0x08, 0x00, 0x07, 0x16, 0x0D, 0xC3}};
+// {013C0256-737C-11CE-8A1D-08000757FC90}
+constexpr Guid CLSID_SettingsTool = {
+    0x013C0256, 0x737C, 0x11CE, {0x8A, 0x1D, 0x08, 0x00, 0x07, 0x57, 0xFC, 0x90}};
+// {ACCFF6D4-0018-10D5-0000-080007FC20C1}
+constexpr Guid IID_ToolInterface = {
+    0xACCFF6D4, 0x0018, 0x10D5, {0x00, 0x00, 0x08, 0x00, 0x07, 0xFC, 0x20, 0xC1}};
+// {00000001-0000-0000-C000-000000000046}
+constexpr Guid IID_IClassFactory = {
+    0x00000001, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+constexpr Guid GUID_NULL = {0, 0, 0, {0, 0, 0, 0, 0, 0, 0, 0}};
+
+// 1 when the four 32-bit words are equal, else 0.
+int GuidEqual(const Guid* a, const Guid* b);
