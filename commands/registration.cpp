@@ -31,7 +31,7 @@ Status PLUGIN_CALL Register(InterfaceObject* self, HostRegistry* registry, uint3
   LoadDisplayName(instance, displayName, sizeof displayName);
   // The scope is closed before the registry is touched.
   MethodAt<CloseResourceScopeFn>(callback, kCallbackCloseResourceScope)(callback, ModuleHandle,
-                                                                       cookie);
+                                                                        cookie);
 
   HostDictionary* dictionary = nullptr;
   Status status = MethodAt<AddEntryFn>(registry, kRegistryAddEntry)(

@@ -11,15 +11,17 @@ int32_t SelectedBitRate(HWND dialog) {
   return IndexToBitRate(static_cast<int32_t>(index));
 }
 
-void EnableControl(HWND dialog, int id, BOOL enable) { EnableWindow(GetDlgItem(dialog, id), enable); }
+void EnableControl(HWND dialog, int id, BOOL enable) {
+  EnableWindow(GetDlgItem(dialog, id), enable);
+}
 
 void CentreOnScreen(HWND dialog) {
   RECT rect;
   GetWindowRect(dialog, &rect);
   int32_t width = rect.right - rect.left;
   int32_t height = rect.bottom - rect.top;
-  Point origin = CentredOrigin(GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN),
-                               width, height);
+  Point origin =
+      CentredOrigin(GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN), width, height);
   MoveWindow(dialog, origin.x, origin.y, width, height, FALSE);
 }
 

@@ -46,8 +46,7 @@ constexpr Guid IID_HostDialogService = {
 typedef intptr_t(PLUGIN_CALL* DialogProcFn)(void* window, uint32_t message, uintptr_t wParam,
                                             intptr_t lParam);
 
-typedef void*(PLUGIN_CALL* OpenResourceScopeFn)(HostCallback* self, void* module,
-                                                uint32_t* cookie);
+typedef void*(PLUGIN_CALL* OpenResourceScopeFn)(HostCallback* self, void* module, uint32_t* cookie);
 typedef Status(PLUGIN_CALL* CloseResourceScopeFn)(HostCallback* self, void* module,
                                                   uint32_t cookie);
 typedef void*(PLUGIN_CALL* AllocateFn)(HostAllocator* self, uint32_t size);

@@ -46,8 +46,7 @@ typedef Status(PLUGIN_CALL* InterfaceCreator)(HostObjectHeader* owner, Interface
 extern int32_t LiveObjectCount;
 
 InterfaceObject* CreateInterfaceObject(HostObjectHeader* owner, uint32_t size,
-                                       ObjectInitHook initHook, MethodTable* table,
-                                       Status* status);
+                                       ObjectInitHook initHook, MethodTable* table, Status* status);
 Status PLUGIN_CALL CreateRegistrationInterface(HostObjectHeader* owner, InterfaceObject** out);
 Status PLUGIN_CALL CreateToolInterface(HostObjectHeader* owner, InterfaceObject** out);
 MethodTable* GetRegistrationMethods();

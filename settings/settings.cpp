@@ -33,10 +33,8 @@ int WriteSettings(const CompressionSettings* settings) {
     const char* key;
     int32_t value;
   } keys[] = {
-      {"enabled", settings->enabled},
-      {"bitRate", settings->bitRate},
-      {"quality", settings->quality},
-      {"preprocessing", settings->preprocessing},
+      {"enabled", settings->enabled}, {"bitRate", settings->bitRate},
+      {"quality", settings->quality}, {"preprocessing", settings->preprocessing},
       {"version", settings->version},
   };
   bool failed = false;
