@@ -38,10 +38,9 @@ INT_PTR RunDialog(HINSTANCE instance, int dialogId, DLGPROC proc, DialogCharset 
                   DialogReadyFn ready, void* context) {
   t_pending = PendingReady{ready, context, 0};
   t_pending.timer = SetTimer(nullptr, 0, 10, OnDialogTimer);
-  INT_PTR result =
-      charset == DialogCharset::kWide
-          ? DialogBoxParamW(instance, MAKEINTRESOURCEW(dialogId), nullptr, proc, 0)
-          : DialogBoxParamA(instance, MAKEINTRESOURCEA(dialogId), nullptr, proc, 0);
+  INT_PTR result = charset == DialogCharset::kWide
+                       ? DialogBoxParamW(instance, MAKEINTRESOURCEW(dialogId), nullptr, proc, 0)
+                       : DialogBoxParamA(instance, MAKEINTRESOURCEA(dialogId), nullptr, proc, 0);
   if (t_pending.timer != 0) KillTimer(nullptr, t_pending.timer);
   t_pending = PendingReady{};
   return result;
@@ -61,6 +60,10 @@ void ToggleDropDown(HWND dialog, int id) {
   SendMessageW(list, CB_SHOWDROPDOWN, FALSE, 0);
 }
 
+void FocusControl(HWND dialog, int id) {
+  SendMessageW(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(GetDlgItem(dialog, id)), TRUE);
+}
+
 void PressKey(HWND dialog, WPARAM virtualKey) {
   HWND target = GetFocus();
   if (target == nullptr) target = dialog;
@@ -76,6 +79,20 @@ bool IsEnabled(HWND dialog, int id) { return IsWindowEnabled(GetDlgItem(dialog, 
 
 int SelectedIndex(HWND dialog, int id) {
   return static_cast<int>(SendMessageW(GetDlgItem(dialog, id), CB_GETCURSEL, 0, 0));
+}
+
+int ListEntryCount(HWND dialog, int id) {
+  return static_cast<int>(SendMessageW(GetDlgItem(dialog, id), CB_GETCOUNT, 0, 0));
+}
+
+bool ListEntryText(HWND dialog, int id, int index, wchar_t* text, int capacity) {
+  if (capacity <= 0) return false;
+  text[0] = L'\0';
+  HWND list = GetDlgItem(dialog, id);
+  LRESULT length = SendMessageW(list, CB_GETLBTEXTLEN, static_cast<WPARAM>(index), 0);
+  if (length == CB_ERR || length >= capacity) return false;
+  SendMessageW(list, CB_GETLBTEXT, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(text));
+  return true;
 }
 
 int FocusedControlId(HWND dialog) {
@@ -121,7 +138,8 @@ bool SaveDialogBitmap(HWND dialog, const wchar_t* path) {
     header.bfSize = header.bfOffBits + imageSize;
     HANDLE file = CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
     DWORD written = 0;
-    ok = file != INVALID_HANDLE_VALUE && WriteFile(file, &header, sizeof header, &written, nullptr) &&
+    ok = file != INVALID_HANDLE_VALUE &&
+         WriteFile(file, &header, sizeof header, &written, nullptr) &&
          WriteFile(file, &info, sizeof info, &written, nullptr) &&
          WriteFile(file, pixels, imageSize, &written, nullptr);
     if (file != INVALID_HANDLE_VALUE) CloseHandle(file);

@@ -24,6 +24,8 @@ void ClickButton(HWND dialog, int id);
 void SelectListEntry(HWND dialog, int id, int index);
 // Opens and closes a drop-down list without choosing, with its notifications.
 void ToggleDropDown(HWND dialog, int id);
+// Moves the keyboard focus to a control, as Tab or a click would.
+void FocusControl(HWND dialog, int id);
 // Key presses go to the focused control, as the keyboard's would.
 void PressKey(HWND dialog, WPARAM virtualKey);
 // The caption's close box.
@@ -33,6 +35,11 @@ void PressCloseBox(HWND dialog);
 bool IsChecked(HWND dialog, int id);
 bool IsEnabled(HWND dialog, int id);
 int SelectedIndex(HWND dialog, int id);
+// Entries of a list in the order the user sees them.
+int ListEntryCount(HWND dialog, int id);
+// Copies the text of entry `index`; false (and an empty text) when there is no
+// such entry or its text does not fit.
+bool ListEntryText(HWND dialog, int id, int index, wchar_t* text, int capacity);
 // Id of the control that has the keyboard focus, or 0.
 int FocusedControlId(HWND dialog);
 
