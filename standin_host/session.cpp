@@ -1,0 +1,255 @@
+#include "standin_host/session.h"
+
+#include <windows.h>
+
+#include "module/identifiers.h"
+#include "standin_host/console.h"
+#include "standin_host/host_services.h"
+#include "standin_host/plugin_file.h"
+
+namespace {
+
+typedef Status(PLUGIN_CALL* RegisterFn)(void* self, HostRegistry* registry, uint32_t entryValue);
+typedef Status(PLUGIN_CALL* InvokeFn)(void* self);
+typedef Status(PLUGIN_CALL* GetEnabledFn)(void* self, int32_t* flag);
+
+struct ClassForm {
+  Guid classId;
+  uint32_t size;
+  InstanceCreateHook createHook;
+  InstanceDestroyHook destroyHook;
+};
+
+struct Session {
+  PluginExports exports;
+  HostServices host;
+  std::vector<ClassInfoRecord> records;
+  std::vector<ClassForm> forms;
+  uint32_t registrations;
+};
+
+const char* InterfaceName(const Guid& iid) {
+  if (SameGuid(iid, IID_IClassFactory)) return "class factory";
+  if (SameGuid(iid, IID_RegistrationInterface)) return "registration interface";
+  if (SameGuid(iid, IID_ToolInterface)) return "tool interface";
+  return "unknown interface";
+}
+
+bool ReadClassInfo(Session* session) {
+  HostServices* host = &session->host;
+  ClassInfoRecord* table = nullptr;
+  Status status = session->exports.getClassInfo(AllocatorInterface(host), &table);
+  if (status != STATUS_OK) {
+    ReportProblem(&host->ledger, "DllGetClassInfo failed with 0x%08X", status);
+    return false;
+  }
+  uint32_t blockSize = BlockSize(&host->allocator, table);
+  if (blockSize == 0) {
+    ReportProblem(&host->ledger,
+                  "DllGetClassInfo returned %p, which is no block from the HostAllocator it was "
+                  "given",
+                  static_cast<void*>(table));
+    return false;
+  }
+  uint32_t capacity = blockSize / sizeof(ClassInfoRecord);
+  uint32_t count = 0;
+  while (count < capacity && !SameGuid(table[count].classId, GUID_NULL)) ++count;
+  if (count == capacity) {
+    ReportProblem(&host->ledger, "the class-info table has no GUID_NULL record within its %u bytes",
+                  blockSize);
+  }
+  session->records.assign(table, table + count);
+  Print("Class info: %u records and the terminator in a %u-byte block\n", count, blockSize);
+  for (uint32_t i = 0; i < count; ++i) {
+    const ClassInfoRecord& record = table[i];
+    Print("  %u: class %s v%u, %s %s v%u\n", i, FormatGuid(record.classId).c_str(),
+          record.classVersion, InterfaceName(record.interfaceId),
+          FormatGuid(record.interfaceId).c_str(), record.interfaceVersion);
+  }
+  // The table is the host's to free.
+  FreeBlock(&host->allocator, table);
+  return count > 0;
+}
+
+void ReadClassForms(Session* session) {
+  for (const ClassInfoRecord& record : session->records) {
+    if (!SameGuid(record.interfaceId, IID_IClassFactory)) continue;
+    ClassForm form = {record.classId, 0, nullptr, nullptr};
+    Status status = session->exports.getClassForm(&form.classId, &form.size, &form.createHook,
+                                                  &form.destroyHook);
+    if (status != STATUS_OK) {
+      ReportProblem(&session->host.ledger, "DllGetClassForm(%s) failed with 0x%08X",
+                    FormatGuid(record.classId).c_str(), status);
+      continue;
+    }
+    Print("Class %s: instance size %u\n", FormatGuid(form.classId).c_str(), form.size);
+    session->forms.push_back(form);
+  }
+}
+
+const ClassForm* FindForm(Session* session, const Guid& classId) {
+  for (const ClassForm& form : session->forms) {
+    if (SameGuid(form.classId, classId)) return &form;
+  }
+  ReportProblem(&session->host.ledger, "class %s has no form from DllGetClassForm",
+                FormatGuid(classId).c_str());
+  return nullptr;
+}
+
+// An instance of the class and the asked interface on it; false (with the
+// instance destroyed again) when the plug-in refuses.
+bool OpenInterface(Session* session, const Guid& classId, const Guid& iid, Instance** instance,
+                   void** object) {
+  const ClassForm* form = FindForm(session, classId);
+  if (form == nullptr) return false;
+  *instance =
+      CreateInstance(&session->host, classId, form->size, form->createHook, form->destroyHook);
+  if (*instance == nullptr) return false;
+  InterfaceObject* created = nullptr;
+  Status status =
+      session->exports.getInterface(InstanceHeader(*instance), &classId, &iid, &created);
+  if (status != STATUS_OK || created == nullptr) {
+    ReportProblem(&session->host.ledger, "DllGetInterface(%s, %s) failed with 0x%08X",
+                  FormatGuid(classId).c_str(), InterfaceName(iid), status);
+    DestroyInstance(*instance);
+    return false;
+  }
+  *object = created;
+  return true;
+}
+
+void CloseInterface(Session* session, Instance* instance, void* object, const Guid& iid) {
+  uint32_t remaining = MethodAt<ReleaseFn>(object, kSlotRelease)(object);
+  if (remaining != 0) {
+    ReportProblem(&session->host.ledger,
+                  "the %s still counts %u reference(s) after the host released its only one",
+                  InterfaceName(iid), remaining);
+  }
+  DestroyInstance(instance);
+}
+
+void RegisterTools(Session* session) {
+  HostServices* host = &session->host;
+  for (const ClassInfoRecord& record : session->records) {
+    if (!SameGuid(record.interfaceId, IID_RegistrationInterface)) continue;
+    Print("Registering through class %s\n", FormatGuid(record.classId).c_str());
+    Instance* instance = nullptr;
+    void* object = nullptr;
+    if (!OpenInterface(session, record.classId, record.interfaceId, &instance, &object)) continue;
+    uint32_t entryValue = ++session->registrations;
+    host->registry.expectedValue = entryValue;
+    Status status = MethodAt<RegisterFn>(object, kRegistrationRegister)(
+        object, RegistryInterface(host), entryValue);
+    Print("  Register returned 0x%08X\n", status);
+    if (status != STATUS_OK) ReportProblem(&host->ledger, "Register failed with 0x%08X", status);
+    CloseInterface(session, instance, object, record.interfaceId);
+  }
+}
+
+const RegistryEntry::Value* FindValue(const RegistryEntry& entry, const char* key, uint32_t type) {
+  for (const RegistryEntry::Value& value : entry.values) {
+    if (value.key == key && value.type == type) return &value;
+  }
+  return nullptr;
+}
+
+void PrintEntries(Session* session) {
+  UINT codePage = GetACP();
+  for (const auto& entry : session->host.registry.entries) {
+    Print("Registration entry %u: class %s, %s %s\n", entry->value,
+          FormatGuid(entry->classId).c_str(), InterfaceName(entry->interfaceId),
+          FormatGuid(entry->interfaceId).c_str());
+    for (const RegistryEntry::Value& value : entry->values) {
+      if (value.type == kValueAnsiText) {
+        Print("  %s = \"%s\" (text, %u bytes in code page %u)\n", value.key.c_str(),
+              Utf8FromAnsi(value.text.c_str()).c_str(), static_cast<unsigned>(value.text.size()),
+              codePage);
+      } else {
+        Print("  %s = %d\n", value.key.c_str(), value.number);
+      }
+    }
+    if (FindValue(*entry, "displayNameString", kValueAnsiText) == nullptr) {
+      ReportProblem(&session->host.ledger, "registration entry %u has no displayNameString text",
+                    entry->value);
+    }
+  }
+}
+
+void RunTool(Session* session, const RegistryEntry& entry) {
+  HostServices* host = &session->host;
+  const RegistryEntry::Value* name = FindValue(entry, "displayNameString", kValueAnsiText);
+  Print("Running \"%s\"\n", name != nullptr ? Utf8FromAnsi(name->text.c_str()).c_str() : "?");
+  if (!SameGuid(entry.interfaceId, IID_ToolInterface)) {
+    ReportProblem(&host->ledger, "registration entry %u names the %s, not the tool interface",
+                  entry.value, InterfaceName(entry.interfaceId));
+    return;
+  }
+  Instance* instance = nullptr;
+  void* object = nullptr;
+  if (!OpenInterface(session, entry.classId, entry.interfaceId, &instance, &object)) return;
+  int32_t flag = -1;
+  Status status = MethodAt<GetEnabledFn>(object, kToolGetEnabled)(object, &flag);
+  Print("  GetEnabled returned 0x%08X, flag %d\n", status, static_cast<int>(flag));
+  if (status != STATUS_OK) ReportProblem(&host->ledger, "GetEnabled failed with 0x%08X", status);
+  const RegistryEntry::Value* always = FindValue(entry, "alwaysEnabled", kValueInt32);
+  if (flag == 0 && (always == nullptr || always->number == 0)) {
+    Print("  The command is disabled; not invoked\n");
+  } else {
+    status = MethodAt<InvokeFn>(object, kToolInvoke)(object);
+    Print("  Invoke returned 0x%08X\n", status);
+    if (status != STATUS_OK) ReportProblem(&host->ledger, "Invoke failed with 0x%08X", status);
+  }
+  CloseInterface(session, instance, object, entry.interfaceId);
+}
+
+int Finish(Session* session, HMODULE plugin) {
+  HostServices* host = &session->host;
+  Status status = session->exports.canUnloadNow();
+  Print("DllCanUnloadNow returned 0x%08X\n", status);
+  if (status != STATUS_OK) {
+    ReportProblem(&host->ledger,
+                  "DllCanUnloadNow answered 0x%08X after the host released every interface",
+                  status);
+  }
+  CheckBalance(host);
+  FreeLibrary(plugin);
+  if (host->ledger.problems == 0) {
+    Print("Clean run: every reference, block and resource scope was given back\n");
+    return kExitClean;
+  }
+  PrintError("standin_host: %d problem(s) found; the run is not clean\n", host->ledger.problems);
+  return kExitProblems;
+}
+
+}  // namespace
+
+int RunHost(const Options& options) {
+  const wchar_t* path = options.pluginPath.c_str();
+  std::string pathText = Utf8FromWide(path);
+  Print("Plug-in: %s\n", pathText.c_str());
+  std::string reason;
+  if (!CheckPluginFile(path, &reason)) {
+    PrintError("standin_host: %s is not a 32-bit plug-in: %s\n", pathText.c_str(), reason.c_str());
+    return kExitNotPlugin;
+  }
+  HMODULE plugin = LoadLibraryW(path);
+  if (plugin == nullptr) {
+    PrintError("standin_host: cannot load %s (error %lu)\n", pathText.c_str(), GetLastError());
+    return kExitNotPlugin;
+  }
+  Print("  PE32 i386 DLL, loaded at %p\n", static_cast<void*>(plugin));
+  Session session = {};
+  if (!BindExports(plugin, &session.exports, &reason)) {
+    PrintError("standin_host: %s is not a plug-in: %s\n", pathText.c_str(), reason.c_str());
+    FreeLibrary(plugin);
+    return kExitNotPlugin;
+  }
+  InitHostServices(&session.host, plugin, &options.script);
+  if (ReadClassInfo(&session)) {
+    ReadClassForms(&session);
+    RegisterTools(&session);
+    PrintEntries(&session);
+    for (const auto& entry : session.host.registry.entries) RunTool(&session, *entry);
+  }
+  return Finish(&session, plugin);
+}
