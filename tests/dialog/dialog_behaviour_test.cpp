@@ -1,7 +1,7 @@
 // The settings dialog run by the platform's dialog manager from the plug-in's
 // own template, driven as a user drives it. Every case runs with both the
 // ANSI and the wide dialog functions; CTest runs this program once per ANSI
-// code page (DIALOG_TEST_CODE_PAGE names the one the run is meant to have).
+// code page (EXPECTED_CODE_PAGE names the one the run is meant to have).
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <windows.h>
@@ -37,7 +37,7 @@ CompressionSettings Settings(int32_t enabled, int32_t bitRate, int32_t quality,
 
 UINT ExpectedCodePage() {
   char value[16] = {};
-  if (GetEnvironmentVariableA("DIALOG_TEST_CODE_PAGE", value, sizeof value) == 0) return 1252;
+  if (GetEnvironmentVariableA("EXPECTED_CODE_PAGE", value, sizeof value) == 0) return 1252;
   return static_cast<UINT>(atoi(value));
 }
 

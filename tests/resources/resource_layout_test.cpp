@@ -4,6 +4,7 @@
 // are written out here rather than taken from the script.
 #include <gtest/gtest.h>
 #include <stdint.h>
+#include <stdlib.h>
 #include <string.h>
 #include <windows.h>
 
@@ -292,6 +293,9 @@ TEST_F(PluginResources, DisplayNameLoadsThroughThePlatform) {
   EXPECT_STREQ(L"Quorvane for Audio 設定...", wide);
   char ansi[256] = {};
   int length = LoadStringA(instance, 1, ansi, sizeof ansi);
+  char codePage[16] = {};
+  GetEnvironmentVariableA("EXPECTED_CODE_PAGE", codePage, sizeof codePage);
+  if (codePage[0] != '\0') EXPECT_EQ(static_cast<UINT>(atoi(codePage)), GetACP());
   if (GetACP() == 932) {
     EXPECT_STREQ("Quorvane for Audio \x90\xdd\x92\xe8...", ansi);
   } else {
