@@ -1,0 +1,392 @@
+// The stand-in host as a program: spawned on the built plug-in and on fake
+// plug-ins, judged by its report, its exit status and the settings file.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "standin_host_paths.h"
+
+namespace {
+
+std::string WinePath(const char* unixPath) {
+  std::string path = std::string("Z:") + unixPath;
+  for (char& c : path) {
+    if (c == '/') c = '\\';
+  }
+  return path;
+}
+
+std::string ReadFileBytes(const std::string& path, bool* exists) {
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                            OPEN_EXISTING, 0, nullptr);
+  *exists = file != INVALID_HANDLE_VALUE;
+  if (!*exists) return std::string();
+  std::string bytes;
+  char buffer[4096];
+  DWORD read = 0;
+  while (ReadFile(file, buffer, sizeof buffer, &read, nullptr) && read > 0)
+    bytes.append(buffer, read);
+  CloseHandle(file);
+  return bytes;
+}
+
+void WriteFileBytes(const std::string& path, const std::string& bytes) {
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  ASSERT_NE(INVALID_HANDLE_VALUE, file) << path;
+  DWORD written = 0;
+  WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+  CloseHandle(file);
+}
+
+std::string TempFile(const char* name) {
+  char folder[MAX_PATH];
+  GetTempPathA(MAX_PATH, folder);
+  return std::string(folder) + "standin_host_test_" + name;
+}
+
+std::string ProfilePath() {
+  char folder[MAX_PATH];
+  GetWindowsDirectoryA(folder, MAX_PATH);
+  return std::string(folder) + "\\VELCNFG.INI";
+}
+
+struct HostRun {
+  DWORD exitCode;
+  std::string out;
+  std::string err;
+};
+
+// Runs the host with `arguments`, the fake plug-ins' fault set to `fault`.
+HostRun RunHost(const std::vector<std::string>& arguments, const char* fault = "") {
+  std::string command = "\"" + WinePath(STANDIN_HOST_EXE) + "\"";
+  for (const std::string& argument : arguments) command += " \"" + argument + "\"";
+  SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+  // Fresh names each run: a handle the last child passed on may linger.
+  static int runs = 0;
+  ++runs;
+  std::string outPath = TempFile(("out" + std::to_string(runs) + ".txt").c_str());
+  std::string errPath = TempFile(("err" + std::to_string(runs) + ".txt").c_str());
+  const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+  HANDLE out =
+      CreateFileA(outPath.c_str(), GENERIC_WRITE, share, &inherit, CREATE_ALWAYS, 0, nullptr);
+  HANDLE err =
+      CreateFileA(errPath.c_str(), GENERIC_WRITE, share, &inherit, CREATE_ALWAYS, 0, nullptr);
+  HANDLE in = CreateFileA("NUL", GENERIC_READ, share, &inherit, OPEN_EXISTING, 0, nullptr);
+  EXPECT_NE(INVALID_HANDLE_VALUE, out) << outPath;
+  EXPECT_NE(INVALID_HANDLE_VALUE, err) << errPath;
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = in;
+  startup.hStdOutput = out;
+  startup.hStdError = err;
+  PROCESS_INFORMATION process = {};
+  SetEnvironmentVariableA("FAKE_PLUGIN_FAULT", fault);
+  HostRun run = {0xFFFFFFFF, std::string(), std::string()};
+  // Detached: no console of its own, so the host writes to the files as to pipes.
+  BOOL started = CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE, DETACHED_PROCESS,
+                                nullptr, nullptr, &startup, &process);
+  SetEnvironmentVariableA("FAKE_PLUGIN_FAULT", nullptr);
+  CloseHandle(in);
+  CloseHandle(out);
+  CloseHandle(err);
+  EXPECT_TRUE(started) << command << " (error " << GetLastError() << ")";
+  if (started) {
+    if (WaitForSingleObject(process.hProcess, 60000) != WAIT_OBJECT_0) {
+      ADD_FAILURE() << "the host did not finish within 60 s: " << command;
+      TerminateProcess(process.hProcess, 99);
+      WaitForSingleObject(process.hProcess, INFINITE);
+    }
+    GetExitCodeProcess(process.hProcess, &run.exitCode);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+  }
+  bool exists = false;
+  run.out = ReadFileBytes(outPath, &exists);
+  run.err = ReadFileBytes(errPath, &exists);
+  DeleteFileA(outPath.c_str());
+  DeleteFileA(errPath.c_str());
+  return run;
+}
+
+std::string Describe(const HostRun& run) {
+  return "exit " + std::to_string(run.exitCode) + "\n--- stdout\n" + run.out + "--- stderr\n" +
+         run.err;
+}
+
+bool Contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+const char kFreshDefaults[] =
+    "  Dialog opened: enabled=1 bitRate=32 quality=0 preprocessing=1 (disabled: preprocessing)\n";
+const char kSectionOfChoices[] =
+    "[VELConfigData]\r\nenabled=0\r\nbitRate=128\r\nquality=1\r\npreprocessing=0\r\nversion=7\r\n";
+// A file the dialog must never rewrite on Cancel: comments, another section,
+// odd spacing and no final line break.
+const char kUntouchable[] =
+    "; kept by hand\r\n[Other]\r\nx=1\r\n\r\n[VELConfigData]\r\nenabled = 0\r\nbitRate=56\r\n"
+    "quality=1\r\npreprocessing=1";
+
+TEST(StandinHostOnPlugin, ReportsClassesFormsAndTheRegistrationEntry) {
+  DeleteFileA(ProfilePath().c_str());
+  HostRun run = RunHost({"--cancel", WinePath(PLUGIN_FILE)});
+  ASSERT_EQ(0u, run.exitCode) << Describe(run);
+  const char* expected[] = {
+      "  DllGetInterface    ordinal 5\n",
+      "Class info: 4 records and the terminator in a 200-byte block\n",
+      "  1: class {ED521726-737B-11CE-8A1D-08000757FC90} v1, registration interface "
+      "{AC3E7803-0002-8FE5-0000-080007160DC3} v1\n",
+      "  3: class {013C0256-737C-11CE-8A1D-08000757FC90} v1, tool interface "
+      "{ACCFF6D4-0018-10D5-0000-080007FC20C1} v1\n",
+      "Class {013C0256-737C-11CE-8A1D-08000757FC90}: instance size 28\n",
+      "  Register returned 0x00000000\n",
+      "Registration entry 1: class {013C0256-737C-11CE-8A1D-08000757FC90}, tool interface "
+      "{ACCFF6D4-0018-10D5-0000-080007FC20C1}\n"
+      "  displayNameString = \"Quorvane for Audio 設定...\" (text, 26 bytes in code page 932)\n"
+      "  alwaysEnabled = 1\n"
+      "Running \"Quorvane for Audio 設定...\"\n"
+      "  GetEnabled returned 0x00000000, flag 1\n",
+      "DllCanUnloadNow returned 0x00000000\n",
+      "Balance: 5 allocations, 5 frees; 2 resource scope(s) opened, 2 closed\n",
+  };
+  for (const char* line : expected) EXPECT_TRUE(Contains(run.out, line)) << line << Describe(run);
+  EXPECT_EQ("", run.err);
+}
+
+struct DialogCase {
+  const char* name;
+  const char* initialFile;  // null: no file
+  std::vector<std::string> options;
+  const char* opened;
+  const char* returned;
+  const char* finalFile;  // null: the file as it was, or still absent
+};
+
+class StandinHostDialog : public testing::TestWithParam<DialogCase> {};
+
+TEST_P(StandinHostDialog, EndsAsScriptedAndWritesOnlyOnOk) {
+  const DialogCase& row = GetParam();
+  std::string profile = ProfilePath();
+  DeleteFileA(profile.c_str());
+  if (row.initialFile != nullptr) WriteFileBytes(profile, row.initialFile);
+  std::vector<std::string> arguments = row.options;
+  arguments.push_back(WinePath(PLUGIN_FILE));
+
+  HostRun run = RunHost(arguments);
+
+  EXPECT_EQ(0u, run.exitCode) << Describe(run);
+  EXPECT_TRUE(Contains(run.out, row.opened)) << Describe(run);
+  EXPECT_TRUE(Contains(run.out, row.returned)) << Describe(run);
+  EXPECT_TRUE(Contains(run.out, "  Invoke returned 0x00000000\n")) << Describe(run);
+  bool exists = false;
+  std::string bytes = ReadFileBytes(profile, &exists);
+  const char* expected = row.finalFile != nullptr ? row.finalFile : row.initialFile;
+  if (expected == nullptr) {
+    EXPECT_FALSE(exists) << bytes;
+  } else {
+    EXPECT_TRUE(exists);
+    EXPECT_EQ(expected, bytes);
+  }
+  DeleteFileA(profile.c_str());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Endings, StandinHostDialog,
+    testing::Values(
+        DialogCase{
+            "OkWithChoicesCreatesTheFile",
+            nullptr,
+            {"--set", "bitRate=64", "--set", "preprocessing=0", "--set", "quality=1", "--ok"},
+            kFreshDefaults,
+            "  Dialog after choices: enabled=1 bitRate=64 quality=1 preprocessing=0\n"
+            "  Dialog returned 1 (OK)\n",
+            "[VELConfigData]\r\nenabled=1\r\nbitRate=64\r\nquality=1\r\npreprocessing=0\r\n"
+            "version=1\r\n"},
+        DialogCase{"EnterActsAsOkOnTheFileAsRead",
+                   kSectionOfChoices,
+                   {"--set", "enabled=1", "--enter"},
+                   "  Dialog opened: enabled=0 bitRate=128 quality=1 preprocessing=0 (disabled: "
+                   "bitRate, quality, preprocessing)\n",
+                   "  Dialog returned 1 (OK)\n",
+                   "[VELConfigData]\r\nenabled=1\r\nbitRate=128\r\nquality=1\r\npreprocessing=0\r\n"
+                   "version=1\r\n"},
+        DialogCase{"CancelCreatesNoFile",
+                   nullptr,
+                   {"--set", "bitRate=160", "--set", "enabled=0", "--cancel"},
+                   kFreshDefaults,
+                   "  Dialog returned 2 (Cancel)\n",
+                   nullptr},
+        DialogCase{"CancelLeavesTheFileByteForByte",
+                   kUntouchable,
+                   {"--set", "enabled=1", "--set", "bitRate=160", "--set", "quality=0", "--cancel"},
+                   "  Dialog opened: enabled=0 bitRate=56 quality=1 preprocessing=1 (disabled: "
+                   "bitRate, quality, preprocessing)\n",
+                   "  Dialog returned 2 (Cancel)\n",
+                   nullptr},
+        DialogCase{"EscapeActsAsCancel",
+                   kSectionOfChoices,
+                   {"--set", "enabled=1", "--escape"},
+                   "enabled=0 bitRate=128",
+                   "  Dialog returned 2 (Cancel)\n",
+                   nullptr},
+        DialogCase{"CloseBoxActsAsCancel",
+                   kSectionOfChoices,
+                   {"--close"},
+                   "enabled=0 bitRate=128",
+                   "  Dialog returned 2 (Cancel)\n",
+                   nullptr}),
+    [](const testing::TestParamInfo<DialogCase>& info) { return std::string(info.param.name); });
+
+struct FailureCase {
+  const char* name;
+  std::vector<std::string> arguments;
+  const char* fault;
+  DWORD exitCode;
+  const char* message;  // expected on standard error
+};
+
+class StandinHostFailure : public testing::TestWithParam<FailureCase> {};
+
+TEST_P(StandinHostFailure, ExitsNonZeroWithAClearMessage) {
+  const FailureCase& row = GetParam();
+  DeleteFileA(ProfilePath().c_str());
+  HostRun run = RunHost(row.arguments, row.fault);
+  EXPECT_EQ(row.exitCode, run.exitCode) << Describe(run);
+  EXPECT_TRUE(Contains(run.err, row.message)) << row.message << "\n" << Describe(run);
+  EXPECT_FALSE(Contains(run.out, "Clean run")) << Describe(run);
+  DeleteFileA(ProfilePath().c_str());
+}
+
+std::string TextFile() {
+  std::string path = TempFile("notes.txt");
+  WriteFileBytes(path, "just some notes\r\n");
+  return path;
+}
+
+// Headers of a 64-bit DLL: all the host reads before it refuses.
+std::string SixtyFourBitFile() {
+  std::string bytes(512, '\0');
+  bytes[0] = 'M';
+  bytes[1] = 'Z';
+  bytes[0x3C] = 0x40;
+  bytes.replace(0x40, 4, std::string("PE\0\0", 4));
+  bytes[0x44] = 0x64;  // machine 0x8664
+  bytes[0x45] = static_cast<char>(0x86);
+  bytes[0x54] = static_cast<char>(0xF0);  // optional header size
+  bytes[0x56] = 0x22;                     // executable image, large address aware
+  bytes[0x57] = 0x20;                     // DLL
+  bytes[0x58] = 0x0B;                     // PE32+
+  bytes[0x59] = 0x02;
+  std::string path = TempFile("wide.dll");
+  WriteFileBytes(path, bytes);
+  return path;
+}
+
+std::string ThisProgram() {
+  char path[MAX_PATH];
+  GetModuleFileNameA(nullptr, path, MAX_PATH);
+  return path;
+}
+
+const std::string kFake = WinePath(FAKE_PLUGIN_FILE);
+
+INSTANTIATE_TEST_SUITE_P(
+    NotAPlugin, StandinHostFailure,
+    testing::Values(
+        FailureCase{"TextFile", {TextFile()}, "", 3, "it is not a Windows module (no MZ header)"},
+        FailureCase{"SixtyFourBitDll",
+                    {SixtyFourBitFile()},
+                    "",
+                    3,
+                    "is not a 32-bit plug-in: it is a 64-bit module (PE32+, machine 0x8664)"},
+        FailureCase{"Program", {ThisProgram()}, "", 3, "it is a program, not a DLL"},
+        FailureCase{"MissingFile", {TempFile("absent.qvx")}, "", 3, "cannot open the file"},
+        FailureCase{"MissingExport",
+                    {WinePath(MISSING_EXPORT_FILE)},
+                    "",
+                    3,
+                    "is not a plug-in: it does not export DllGetInterface"},
+        FailureCase{"SwappedOrdinals",
+                    {WinePath(SWAPPED_ORDINALS_FILE)},
+                    "",
+                    3,
+                    "its export ordinals are wrong: DllGetClassForm is not ordinal 2, "
+                    "DllGetClassInfo is not ordinal 3"},
+        FailureCase{"NoFileGiven", {"--ok"}, "", 2, "no plug-in file given"},
+        FailureCase{"BadChoice",
+                    {"--set", "bitRate=fast", kFake},
+                    "",
+                    2,
+                    "--set bitRate=fast: the value must be a positive number"}),
+    [](const testing::TestParamInfo<FailureCase>& info) { return std::string(info.param.name); });
+
+INSTANTIATE_TEST_SUITE_P(
+    Imbalance, StandinHostFailure,
+    testing::Values(
+        FailureCase{"ScopeLeftOpen",
+                    {kFake},
+                    "scope-left-open",
+                    1,
+                    "PROBLEM: 1 resource scope(s) were opened and not closed"},
+        FailureCase{"ScopeClosedTwice",
+                    {kFake},
+                    "scope-closed-twice",
+                    1,
+                    "PROBLEM: the resource scope with cookie 0x5C0E0001 was closed twice"},
+        FailureCase{"WrongCookie",
+                    {kFake},
+                    "wrong-cookie",
+                    1,
+                    "PROBLEM: CloseResourceScope was given cookie 0x5C0E0002, which no resource "
+                    "scope has (wrong cookie)"},
+        FailureCase{"ReferenceKept",
+                    {kFake},
+                    "reference-kept",
+                    1,
+                    "PROBLEM: the instance of class {5EED0001-0002-0003-0405-060708090A0B} holds 2 "
+                    "references once its interfaces are released; only the host's 1 should "
+                    "remain (AddRef 2, Release 1)"},
+        FailureCase{"BlockNotFreed",
+                    {kFake},
+                    "block-not-freed",
+                    1,
+                    "PROBLEM: 1 block(s) of 16 bytes allocated through the HostAllocator were not "
+                    "freed"},
+        FailureCase{"ObjectNotFreed",
+                    {kFake},
+                    "object-not-freed",
+                    1,
+                    "PROBLEM: DllCanUnloadNow answered 0x80040003 after the host released every "
+                    "interface"},
+        FailureCase{
+            "StillInUse", {kFake}, "in-use", 1, "PROBLEM: DllCanUnloadNow answered 0x80040003"}),
+    [](const testing::TestParamInfo<FailureCase>& info) { return std::string(info.param.name); });
+
+INSTANTIATE_TEST_SUITE_P(
+    ImpossibleChoice, StandinHostFailure,
+    testing::Values(
+        // Without a file the mono box opens checked and disabled.
+        FailureCase{"DisabledControl",
+                    {"--set", "preprocessing=0", "--cancel", WinePath(PLUGIN_FILE)},
+                    "",
+                    1,
+                    "cannot set preprocessing=0: the control is disabled"},
+        FailureCase{"RateNotOffered",
+                    {"--set", "bitRate=100", "--cancel", WinePath(PLUGIN_FILE)},
+                    "",
+                    1,
+                    "cannot set bitRate=100: the bit-rate list offers no such entry"}),
+    [](const testing::TestParamInfo<FailureCase>& info) { return std::string(info.param.name); });
+
+TEST(StandinHostOnFakePlugin, RunsCleanWhenNoFaultIsCommitted) {
+  HostRun run = RunHost({kFake});
+  EXPECT_EQ(0u, run.exitCode) << Describe(run);
+  EXPECT_TRUE(Contains(run.out, "  displayNameString = \"Fake tool\"")) << Describe(run);
+  EXPECT_TRUE(Contains(run.out, "  Invoke returned 0x00000000\n")) << Describe(run);
+  EXPECT_EQ("", run.err);
+}
+
+}  // namespace
