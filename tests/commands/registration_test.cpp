@@ -41,6 +41,26 @@ std::string AnsiOf(const wchar_t* text) {
   return length > 0 ? std::string(buffer, length - 1) : std::string();
 }
 
+// A copy of the plug-in whose string 1 says `name`, so a name loaded from the
+// wrong module shows.
+HMODULE LoadCopyNamed(const wchar_t* name, const std::string& path) {
+  if (!CopyFileA(PLUGIN_DLL_PATH, path.c_str(), FALSE)) return nullptr;
+  // String block 1 holds strings 0 to 15, each a length and its UTF-16 text.
+  std::vector<WORD> block(16, 0);
+  size_t length = wcslen(name);
+  block[1] = static_cast<WORD>(length);
+  block.insert(block.begin() + 2, name, name + length);
+  HANDLE update = BeginUpdateResourceA(path.c_str(), FALSE);
+  if (update == nullptr) return nullptr;
+  if (!UpdateResourceA(update, RT_STRING, MAKEINTRESOURCEA(1),
+                       MAKELANGID(LANG_JAPANESE, SUBLANG_DEFAULT), block.data(),
+                       static_cast<DWORD>(block.size() * sizeof(WORD))) ||
+      !EndUpdateResourceA(update, FALSE)) {
+    return nullptr;
+  }
+  return LoadLibraryA(path.c_str());
+}
+
 class ToolRegistration : public CommandTest {
  protected:
   ToolRegistration() : CommandTest(CreateRegistrationInterface) {}
@@ -136,6 +156,21 @@ TEST_F(ToolRegistration, DisplayNameIsAllOfStringOneInTheAnsiCodePage) {
   EXPECT_EQ(STATUS_OK, CallRegister());
   EXPECT_EQ(ExpectedDisplayName(), PublishedName());
   EXPECT_EQ(LoadedString(dll_), PublishedName());
+}
+
+TEST_F(ToolRegistration, DisplayNameComesFromTheScopesInstance) {
+  char folder[MAX_PATH];
+  GetTempPathA(MAX_PATH, folder);
+  const std::string path = std::string(folder) + "VELSCOPE.QVX";
+  HMODULE copy = LoadCopyNamed(L"Name in the scope's module", path);
+  ASSERT_NE(nullptr, copy);
+  callback_.scopeInstance = copy;
+
+  EXPECT_EQ(STATUS_OK, CallRegister());
+  EXPECT_EQ("Name in the scope's module", PublishedName());
+  EXPECT_EQ(std::vector<void*>{dll_}, callback_.openedModules);
+  FreeLibrary(copy);
+  DeleteFileA(path.c_str());
 }
 
 TEST_F(ToolRegistration, MissingStringOneFallsBackToTheSameName) {

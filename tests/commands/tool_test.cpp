@@ -35,7 +35,7 @@ class SettingsToolInvoke : public CommandTest {
     EXPECT_EQ(static_cast<void*>(dll_), callback_.closes[0].module);
     EXPECT_EQ(callback_.cookie, callback_.closes[0].cookie);
     for (const host_doubles::RunRecord& run : service_.runs) {
-      EXPECT_EQ(static_cast<void*>(dll_), run.instance);
+      EXPECT_EQ(callback_.scopeInstance, run.instance);
       EXPECT_EQ(IDD_SETTINGS, run.dialogId);
       EXPECT_EQ(reinterpret_cast<DialogProcFn>(SettingsDialogProc), run.proc);
     }
@@ -196,7 +196,10 @@ TEST_F(SettingsToolInvoke, OnlyADialogResultOfOneWrites) {
     intptr_t result;
     std::string after;
   };
-  // The service shows nothing here, so a write stores the settings as read.
+  // The service shows nothing here, so a write stores the settings as read;
+  // the scope yields a module other than the plug-in, which the service must
+  // be handed all the same.
+  callback_.scopeInstance = GetModuleHandleA(nullptr);
   const Row rows[] = {
       {-1, profile::kAbsent},
       {0, profile::kAbsent},
@@ -209,27 +212,34 @@ TEST_F(SettingsToolInvoke, OnlyADialogResultOfOneWrites) {
     SCOPED_TRACE(row.result);
     profile::Write(profile::kAbsent);
     log_.Clear();
+    callback_.openedModules.clear();
+    callback_.closes.clear();
     service_.fixedResult = row.result;
 
     EXPECT_EQ(STATUS_OK, CallInvoke());
     EXPECT_EQ(kFullRun, log_.events());
+    ExpectScopeAndDialogArguments();
     EXPECT_EQ(row.after, profile::Read());
   }
 }
 
-TEST_F(SettingsToolInvoke, GetEnabledAnswersOneWhateverTheFile) {
+TEST_F(SettingsToolInvoke, GetEnabledAnswersOneWhateverTheState) {
   const struct {
     const char* name;
     std::string file;
+    CompressionSettings settings;
   } rows[] = {
-      {"no file", profile::kAbsent},
-      {"disabled in the file", "[VELConfigData]\r\nenabled=0\r\n"},
-      {"garbage", std::string(kGarbage, sizeof kGarbage - 1)},
+      {"no file, settings as at load", profile::kAbsent, {}},
+      {"disabled in the file and in memory",
+       "[VELConfigData]\r\nenabled=0\r\n",
+       {24, 1, 0, 16, 0, 1}},
+      {"garbage", std::string(kGarbage, sizeof kGarbage - 1), {-1, -1, -1, -1, -1, -1}},
   };
   typedef Status(PLUGIN_CALL * GetEnabledFn)(InterfaceObject*, int32_t*);
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
     profile::Write(row.file);
+    g_settings = row.settings;
     int32_t flag = 0x55555555;
     EXPECT_EQ(STATUS_OK, MethodAt<GetEnabledFn>(object_, kToolGetEnabled)(object_, &flag));
     EXPECT_EQ(1, flag);
