@@ -7,11 +7,10 @@
 
 namespace {
 
-using host_doubles::ScopeClose;
-
 constexpr char kCanonicalDefaults[] =
     "[VELConfigData]\r\nenabled=1\r\nbitRate=32\r\nquality=0\r\npreprocessing=1\r\nversion=1\r\n";
 
+// Nothing the profile functions can read a value from.
 const char kGarbage[] = "\xEF\xBB\xBF[VELConfigData\r\nbitRate\r\nenabled==0\0\xFF junk\x01";
 
 const std::vector<std::string> kFullRun = {"OpenResourceScope", "QueryInterface(dialog)",
@@ -52,10 +51,10 @@ TEST_F(SettingsToolInvoke, OkWithUnchangedControlsRewritesAllFiveKeys) {
   const Row rows[] = {
       {"no file", profile::kAbsent, kCanonicalDefaults, {24, 1, 1, 32, 0, 1}},
       {"values in other spellings, version 9",
-       "[VELConfigData]\r\nversion=9\r\nenabled=+1\r\nbitRate=64\r\nquality=0\r\npreprocessing="
-       "0\r\n",
-       "[VELConfigData]\r\nversion=1\r\nenabled=1\r\nbitRate=64\r\nquality=0\r\npreprocessing="
-       "0\r\n",
+       "[VELConfigData]\r\nversion=9\r\nenabled=+1\r\n"
+       "bitRate=64\r\nquality=0\r\npreprocessing=0\r\n",
+       "[VELConfigData]\r\nversion=1\r\nenabled=1\r\n"
+       "bitRate=64\r\nquality=0\r\npreprocessing=0\r\n",
        {24, 1, 1, 64, 0, 0}},
   };
   service_.user = [](HWND dialog) { PressKey(dialog, VK_RETURN); };
@@ -205,8 +204,8 @@ TEST_F(SettingsToolInvoke, OnlyADialogResultOfOneWrites) {
       {0, profile::kAbsent},
       {IDCANCEL, profile::kAbsent},
       {IDOK,
-       "[VELConfigData]\r\nenabled=1\r\nbitRate=16\r\nquality=0\r\npreprocessing=1\r\nversion="
-       "1\r\n"},
+       "[VELConfigData]\r\nenabled=1\r\nbitRate=16\r\n"
+       "quality=0\r\npreprocessing=1\r\nversion=1\r\n"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.result);
