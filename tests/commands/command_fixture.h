@@ -12,48 +12,10 @@
 #include "module/interface_object.h"
 #include "settings/settings.h"
 #include "test_config.h"
+#include "tests/support/profile_file.h"
 #include "tests/support/host_doubles.h"
 
-namespace profile {
-
-inline std::string Path() {
-  char folder[MAX_PATH];
-  UINT length = GetWindowsDirectoryA(folder, MAX_PATH);
-  return std::string(folder, length) + "\\" + kProfileFile;
-}
-
-// Wine caches parsed profile files; dropping the cache makes the next profile
-// call read the disk, as another process would.
-inline void ForgetCache() { WritePrivateProfileStringA(nullptr, nullptr, nullptr, kProfileFile); }
-
-constexpr char kAbsent[] = "<absent>";
-
-// The file's bytes, or kAbsent.
-inline std::string Read() {
-  HANDLE file = CreateFileA(Path().c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                            nullptr, OPEN_EXISTING, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return kAbsent;
-  std::string bytes;
-  char buffer[4096];
-  DWORD got = 0;
-  while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0) bytes.append(buffer, got);
-  CloseHandle(file);
-  return bytes;
-}
-
-// Replaces the file with `bytes`; kAbsent deletes it.
-inline void Write(const std::string& bytes) {
-  DeleteFileA(Path().c_str());
-  if (bytes != kAbsent) {
-    HANDLE file = CreateFileA(Path().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    DWORD written = 0;
-    WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-    CloseHandle(file);
-  }
-  ForgetCache();
-}
-
-}  // namespace profile
+namespace profile = profile_file;
 
 inline bool operator==(const CompressionSettings& a, const CompressionSettings& b) {
   return a.size == b.size && a.version == b.version && a.enabled == b.enabled &&
@@ -88,7 +50,7 @@ class CommandTest : public ::testing::Test {
     if (object_ != nullptr) MethodAt<ReleaseFn>(object_, kSlotRelease)(object_);
     EXPECT_EQ(liveBefore_, LiveObjectCount);
     EXPECT_TRUE(owner_.InstanceDataUntouched());
-    profile::Write(profile::kAbsent);
+    profile::Remove();
     if (dll_ != nullptr) FreeLibrary(dll_);
   }
 

@@ -60,7 +60,7 @@ TEST_F(SettingsToolInvoke, OkWithUnchangedControlsRewritesAllFiveKeys) {
   service_.user = [](HWND dialog) { PressKey(dialog, VK_RETURN); };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
-    profile::Write(row.before);
+    profile::SetContents(row.before);
     log_.Clear();
     callback_.openedModules.clear();
     callback_.closes.clear();
@@ -98,7 +98,7 @@ TEST_F(SettingsToolInvoke, CancelLeavesTheFileByteForByteAndKeepsWhatWasRead) {
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
-    profile::Write(row.file);
+    profile::SetContents(row.file);
     log_.Clear();
     g_settings = CompressionSettings{-1, -1, -1, -1, -1, -1};
     // The user edits every control before cancelling.
@@ -127,7 +127,7 @@ TEST_F(SettingsToolInvoke, EachInvocationRereadsTheFile) {
     seen.bitRateIndex = SelectedIndex(dialog, IDC_BITRATE);
     PressKey(dialog, VK_ESCAPE);
   };
-  profile::Write("[VELConfigData]\r\nenabled=1\r\nbitRate=64\r\n");
+  profile::SetContents("[VELConfigData]\r\nenabled=1\r\nbitRate=64\r\n");
   EXPECT_EQ(STATUS_OK, CallInvoke());
   EXPECT_TRUE(seen.enabled);
   EXPECT_EQ(4, seen.bitRateIndex);
@@ -147,7 +147,7 @@ TEST_F(SettingsToolInvoke, FailedServiceQueryReturnsTheHostStatusAfterClosingThe
   const std::string file = "[VELConfigData]\r\nbitRate=80\r\nquality=1\r\n";
   for (Status status : {0x80004002u, 0x80070005u, 1u}) {
     SCOPED_TRACE(status);
-    profile::Write(file);
+    profile::SetContents(file);
     log_.Clear();
     callback_.closes.clear();
     callback_.openedModules.clear();
@@ -168,7 +168,7 @@ TEST_F(SettingsToolInvoke, FailedServiceQueryReturnsTheHostStatusAfterClosingThe
 
 TEST_F(SettingsToolInvoke, FailedWriteAfterOkIsReportedWithTheScopeClosed) {
   const std::string file = "[VELConfigData]\r\nenabled=1\r\nbitRate=64\r\n";
-  profile::Write(file);
+  profile::SetContents(file);
   // Another process holds the file open and shares it only for reading.
   HANDLE holder = CreateFileA(profile::Path().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                               OPEN_EXISTING, 0, nullptr);
@@ -209,7 +209,7 @@ TEST_F(SettingsToolInvoke, OnlyADialogResultOfOneWrites) {
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.result);
-    profile::Write(profile::kAbsent);
+    profile::SetContents(profile::kAbsent);
     log_.Clear();
     callback_.openedModules.clear();
     callback_.closes.clear();
@@ -237,7 +237,7 @@ TEST_F(SettingsToolInvoke, GetEnabledAnswersOneWhateverTheState) {
   typedef Status(PLUGIN_CALL * GetEnabledFn)(InterfaceObject*, int32_t*);
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
-    profile::Write(row.file);
+    profile::SetContents(row.file);
     g_settings = row.settings;
     int32_t flag = 0x55555555;
     EXPECT_EQ(STATUS_OK, MethodAt<GetEnabledFn>(object_, kToolGetEnabled)(object_, &flag));

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "profile_file.h"
+#include "tests/support/profile_file.h"
 #include "settings/settings.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "import_patch.h"
-#include "profile_file.h"
+#include "tests/support/profile_file.h"
 #include "settings/settings.h"
 
 namespace {

@@ -1,5 +1,5 @@
-// Byte-level access to the profile file for the settings tests, bypassing the
-// profile functions so the tests see exactly what is on disk.
+// Byte-level access to the profile file, bypassing the profile functions so
+// tests see exactly what is on disk.
 #pragma once
 
 #include <windows.h>
@@ -9,6 +9,10 @@
 #include "settings/settings.h"
 
 namespace profile_file {
+
+// What Read() gives for a file that does not exist; as contents for
+// SetContents(), it removes the file.
+constexpr char kAbsent[] = "<absent>";
 
 inline std::string Path() {
   char folder[MAX_PATH];
@@ -44,7 +48,7 @@ inline bool Write(const std::string& bytes) {
 inline std::string Read() {
   HANDLE file = CreateFileA(Path().c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                             nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return "<absent>";
+  if (file == INVALID_HANDLE_VALUE) return kAbsent;
   std::string bytes;
   char buffer[4096];
   DWORD got = 0;
@@ -52,6 +56,14 @@ inline std::string Read() {
     bytes.append(buffer, got);
   CloseHandle(file);
   return bytes;
+}
+
+inline void SetContents(const std::string& bytes) {
+  if (bytes == kAbsent) {
+    Remove();
+  } else {
+    Write(bytes);
+  }
 }
 
 }  // namespace profile_file
