@@ -6,6 +6,8 @@
 
 namespace {
 
+bool g_quiet = false;
+
 void Write(DWORD which, const std::string& utf8) {
   HANDLE handle = GetStdHandle(which);
   if (handle == nullptr || handle == INVALID_HANDLE_VALUE) return;
@@ -61,7 +63,10 @@ std::wstring WideFromUtf8(const char* text) {
   return wide;
 }
 
+void SetReportQuiet(bool quiet) { g_quiet = quiet; }
+
 void Print(const char* format, ...) {
+  if (g_quiet) return;
   va_list arguments;
   va_start(arguments, format);
   Write(STD_OUTPUT_HANDLE, Format(format, arguments));

@@ -11,4 +11,7 @@ std::wstring WideFromUtf8(const char* text);
 
 // printf-style; to standard output and standard error.
 void Print(const char* format, ...) __attribute__((format(gnu_printf, 1, 2)));
+// Repeated runs (benchmarks) silence the step-by-step report; problems on
+// standard error still show.
+void SetReportQuiet(bool quiet);
 void PrintError(const char* format, ...) __attribute__((format(gnu_printf, 1, 2)));

@@ -8,6 +8,8 @@
 
 #include "module/identifiers.h"
 #include "standin_host/console.h"
+#include "standin_host/dialog_driver.h"
+#include "standin_host/dialog_timing.h"
 
 namespace {
 
@@ -148,8 +150,11 @@ intptr_t PLUGIN_CALL RunModalDialog(HostDialogService* self, void* instance, int
   }
   Print("  RunModalDialog: dialog %d\n", static_cast<int>(dialogId));
   INT_PTR result =
-      RunScriptedDialog(static_cast<HINSTANCE>(instance), dialogId, reinterpret_cast<DLGPROC>(proc),
-                        *runner->script, runner->ledger);
+      runner->cancelWhenReady
+          ? RunDialogCancelledWhenReady(static_cast<HINSTANCE>(instance), dialogId,
+                                        reinterpret_cast<DLGPROC>(proc), runner->ledger)
+          : RunScriptedDialog(static_cast<HINSTANCE>(instance), dialogId,
+                              reinterpret_cast<DLGPROC>(proc), *runner->script, runner->ledger);
   runner->lastResult = result;
   Print("  Dialog returned %d (%s)\n", static_cast<int>(result), DialogResultName(result));
   return result;
@@ -197,6 +202,7 @@ void* PLUGIN_CALL OpenResourceScope(HostCallback* self, void* module, uint32_t* 
   CheckScopeModule(callback, module, "OpenResourceScope");
   *cookie = callback->nextCookie++;
   callback->openCookies.push_back(*cookie);
+  ++callback->scopesOpened;
   return callback->plugin;
 }
 
@@ -351,11 +357,13 @@ Status PLUGIN_CALL InstanceQueryInterface(HostObjectHeader*, const Guid*, void**
 uint32_t PLUGIN_CALL InstanceAddRef(HostObjectHeader* self) {
   Instance* instance = InstanceOf(self);
   ++instance->addRefs;
+  ++instance->tally->references;
   return static_cast<uint32_t>(++instance->references);
 }
 uint32_t PLUGIN_CALL InstanceRelease(HostObjectHeader* self) {
   Instance* instance = InstanceOf(self);
   ++instance->releases;
+  --instance->tally->references;
   return CountRelease(&instance->references, instance->ledger, "class instance");
 }
 
@@ -378,15 +386,17 @@ std::string FormatGuid(const Guid& guid) {
 bool SameGuid(const Guid& a, const Guid& b) { return memcmp(&a, &b, sizeof a) == 0; }
 
 void InitHostServices(HostServices* host, HMODULE plugin, const DialogScript* script) {
-  host->ledger = Ledger{0};
+  host->ledger = Ledger{0, 0};
   Ledger* ledger = &host->ledger;
 
   Allocator& allocator = host->allocator;
   allocator.object = {{AllocatorMethods()}, &allocator};
   allocator.ledger = ledger;
   allocator.live.clear();
-  allocator.allocations = allocator.frees = 0;
+  allocator.requests = allocator.allocations = allocator.frees = 0;
   allocator.references = 0;
+  allocator.failAt = allocator.refusedAt = 0;
+  allocator.phase = "the host";
 
   DialogRunner& runner = host->dialogRunner;
   runner.object = {{DialogMethods()}, &runner};
@@ -395,6 +405,7 @@ void InitHostServices(HostServices* host, HMODULE plugin, const DialogScript* sc
   runner.scopes = &host->callback;
   runner.references = 0;
   runner.lastResult = 0;
+  runner.cancelWhenReady = false;
 
   Callback& callback = host->callback;
   callback.object = {{CallbackMethods()}, &callback};
@@ -405,6 +416,7 @@ void InitHostServices(HostServices* host, HMODULE plugin, const DialogScript* sc
   callback.openCookies.clear();
   callback.closedCookies.clear();
   callback.nextCookie = 0x5C0E0001;
+  callback.scopesOpened = 0;
 
   Registry& registry = host->registry;
   registry.object = {{RegistryMethods()}, &registry};
@@ -412,6 +424,8 @@ void InitHostServices(HostServices* host, HMODULE plugin, const DialogScript* sc
   registry.expectedValue = 0;
   registry.references = 0;
   registry.entries.clear();
+
+  host->instances = InstanceTally{0, 0};
 }
 
 HostAllocator* AllocatorInterface(HostServices* host) { return &host->allocator.object.iface; }
@@ -425,8 +439,16 @@ uint32_t BlockSize(const Allocator* allocator, const void* block) {
 }
 
 void* AllocateBlock(Allocator* allocator, uint32_t size) {
+  uint32_t request = ++allocator->requests;
+  if (request == allocator->failAt) {
+    allocator->refusedAt = request;
+    Print("  Allocation %u: %u bytes for %s, refused on purpose (--fail-allocation)\n", request,
+          size, allocator->phase);
+    return nullptr;
+  }
   void* block = HeapAlloc(GetProcessHeap(), 0, size == 0 ? 1 : size);
   if (block == nullptr) return nullptr;
+  Print("  Allocation %u: %u bytes for %s\n", request, size, allocator->phase);
   // Fresh blocks are not zeroed by the host; the pattern makes it visible.
   memset(block, 0xCD, size);
   allocator->live.push_back(Allocator::Block{block, size == 0 ? 1 : size});
@@ -453,15 +475,33 @@ Instance* CreateInstance(HostServices* host, const Guid& classId, uint32_t size,
     return nullptr;
   }
   uint32_t blockSize = static_cast<uint32_t>(offsetof(Instance::Block, header)) + size;
+  uint32_t requestsBefore = host->allocator.requests;
   Instance::Block* block =
       static_cast<Instance::Block*>(AllocateBlock(&host->allocator, blockSize));
   if (block == nullptr) {
-    ReportProblem(&host->ledger, "out of memory for an instance of %u bytes", size);
+    if (RefusedSince(&host->allocator, requestsBefore)) {
+      ReportHostCausedFailure(&host->ledger,
+                              "No instance of class %s: the host's own allocation was refused; "
+                              "the class is skipped",
+                              FormatGuid(classId).c_str());
+    } else {
+      ReportProblem(&host->ledger, "out of memory for an instance of %u bytes", size);
+    }
     return nullptr;
   }
   memset(block, 0, blockSize);
-  Instance* instance =
-      new Instance{&host->ledger, &host->allocator, classId, size, destroyHook, block, 1, 0, 0};
+  Instance* instance = new Instance{&host->ledger,
+                                    &host->allocator,
+                                    &host->instances,
+                                    classId,
+                                    size,
+                                    destroyHook,
+                                    block,
+                                    1,
+                                    0,
+                                    0};
+  ++host->instances.live;
+  ++host->instances.references;
   block->instance = instance;
   block->header.instanceMethods = InstanceMethods();
   block->header.unused = 0;
@@ -472,6 +512,8 @@ Instance* CreateInstance(HostServices* host, const Guid& classId, uint32_t size,
     ReportProblem(&host->ledger, "the create hook of class %s failed with 0x%08X",
                   FormatGuid(classId).c_str(), status);
     FreeBlock(&host->allocator, block);
+    --host->instances.live;
+    --host->instances.references;
     delete instance;
     return nullptr;
   }
@@ -489,13 +531,25 @@ void DestroyInstance(Instance* instance) {
                   instance->releases);
   }
   --instance->references;
+  --instance->tally->references;
+  --instance->tally->live;
   instance->destroyHook(&instance->block->header);
   FreeBlock(instance->allocator, instance->block);
   delete instance;
 }
 
-void CheckBalance(HostServices* host) {
+bool RefusedSince(const Allocator* allocator, uint32_t requestsBefore) {
+  return allocator->refusedAt != 0 && allocator->refusedAt > requestsBefore;
+}
+
+void ForgetLastRun(HostServices* host) {
+  host->registry.entries.clear();
+  host->callback.closedCookies.clear();
+}
+
+bool Balanced(HostServices* host) {
   Ledger* ledger = &host->ledger;
+  int problemsBefore = ledger->problems;
   const Allocator& allocator = host->allocator;
   if (!allocator.live.empty()) {
     uint32_t bytes = 0;
@@ -529,8 +583,23 @@ void CheckBalance(HostServices* host) {
                     entry->references);
     }
   }
+  return ledger->problems == problemsBefore;
+}
+
+void CheckBalance(HostServices* host) {
+  Balanced(host);
+  const Allocator& allocator = host->allocator;
+  const Callback& callback = host->callback;
+  if (allocator.failAt != 0) {
+    if (allocator.refusedAt != 0) {
+      Print("Allocation requests: %u; request %u was refused on purpose\n", allocator.requests,
+            allocator.refusedAt);
+    } else {
+      Print("Allocation requests: %u; request %u was never made, nothing was refused\n",
+            allocator.requests, allocator.failAt);
+    }
+  }
   Print("Balance: %u allocations, %u frees; %u resource scope(s) opened, %u closed\n",
-        allocator.allocations, allocator.frees,
-        static_cast<unsigned>(callback.openCookies.size() + callback.closedCookies.size()),
-        static_cast<unsigned>(callback.closedCookies.size()));
+        allocator.allocations, allocator.frees, callback.scopesOpened,
+        callback.scopesOpened - static_cast<uint32_t>(callback.openCookies.size()));
 }

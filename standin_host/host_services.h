@@ -35,9 +35,13 @@ struct Allocator {
   ServiceObject<HostAllocator, Allocator> object;
   Ledger* ledger;
   std::vector<Block> live;
+  uint32_t requests;  // every request, the refused one included
   uint32_t allocations;
   uint32_t frees;
   int32_t references;
+  uint32_t failAt;     // the request to refuse (--fail-allocation), 0 for none
+  uint32_t refusedAt;  // the request that was refused, 0 while none was
+  const char* phase;   // what the host is doing, for the report
 };
 
 struct Callback;
@@ -49,6 +53,9 @@ struct DialogRunner {
   const Callback* scopes;  // a dialog runs inside an open resource scope
   int32_t references;
   INT_PTR lastResult;
+  // Repeated runs: no script, the dialog is cancelled as soon as its
+  // WM_INITDIALOG has returned, and nothing is printed.
+  bool cancelWhenReady;
 };
 
 struct Callback {
@@ -60,6 +67,7 @@ struct Callback {
   std::vector<uint32_t> openCookies;
   std::vector<uint32_t> closedCookies;
   uint32_t nextCookie;
+  uint32_t scopesOpened;
 };
 
 struct RegistryEntry {
@@ -86,6 +94,13 @@ struct Registry {
   std::vector<std::unique_ptr<RegistryEntry>> entries;
 };
 
+// The class instances alive and the references held on them, host and
+// plug-in together.
+struct InstanceTally {
+  int32_t live;
+  int32_t references;
+};
+
 // A class instance: its host-side state and the block the module sees, which
 // begins with the HostObjectHeader.
 struct Instance {
@@ -95,6 +110,7 @@ struct Instance {
   };
   Ledger* ledger;
   Allocator* allocator;
+  InstanceTally* tally;
   Guid classId;
   uint32_t size;
   InstanceDestroyHook destroyHook;
@@ -110,6 +126,7 @@ struct HostServices {
   Callback callback;
   DialogRunner dialogRunner;
   Registry registry;
+  InstanceTally instances;
 };
 
 void InitHostServices(HostServices* host, HMODULE plugin, const DialogScript* script);
@@ -118,12 +135,14 @@ HostAllocator* AllocatorInterface(HostServices* host);
 HostRegistry* RegistryInterface(HostServices* host);
 // The size of a live block from the allocator, 0 for any other address.
 uint32_t BlockSize(const Allocator* allocator, const void* block);
+// Null for the request that --fail-allocation names, as when memory runs out.
 void* AllocateBlock(Allocator* allocator, uint32_t size);
 void FreeBlock(Allocator* allocator, void* block);
 
 // Allocates an instance of `size` bytes holding one reference (the host's),
 // fills its header and runs the class's create hook. Null when the block is
-// too small for the header or the hook fails; the problem is reported.
+// too small for the header or the hook fails (a problem), or when its
+// allocation was the one refused on purpose (a failure the host caused).
 Instance* CreateInstance(HostServices* host, const Guid& classId, uint32_t size,
                          InstanceCreateHook createHook, InstanceDestroyHook destroyHook);
 HostObjectHeader* InstanceHeader(Instance* instance);
@@ -131,9 +150,20 @@ HostObjectHeader* InstanceHeader(Instance* instance);
 // destroy hook and frees the block.
 void DestroyInstance(Instance* instance);
 
+// True when the allocation refused on purpose happened after `requestsBefore`
+// requests, i.e. during the call that began then.
+bool RefusedSince(const Allocator* allocator, uint32_t requestsBefore);
+
 // Reports what the plug-in left behind: blocks not freed, resource scopes
 // still open, references still held on the host's services.
 void CheckBalance(HostServices* host);
+// The same checks without the printed summary, for repeated runs; false when
+// something was left behind.
+bool Balanced(HostServices* host);
+// Forgets what the last run left in the host's records (registration
+// entries, closed scope cookies), as a host does when it unloads a plug-in, so
+// repeated runs start from nothing. Counters keep counting.
+void ForgetLastRun(HostServices* host);
 
 std::string FormatGuid(const Guid& guid);
 bool SameGuid(const Guid& a, const Guid& b);

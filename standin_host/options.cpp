@@ -12,7 +12,26 @@ const char kUsage[] =
     "  --set preprocessing=0|1\n"
     "  --capture <file.bmp>     save the dialog after the choices\n"
     "  --ok | --cancel | --enter | --escape | --close\n"
-    "                           how the dialog ends; without one the user ends it\n";
+    "                           how the dialog ends; without one the user ends it\n"
+    "  --fail-allocation <n>    refuse the n-th allocation request (1 is the first),\n"
+    "                           the host's own and the plug-in's alike, as when memory\n"
+    "                           runs out; the report numbers every request\n"
+    "  --bench-open <runs>      time Invoke until the settings dialog is ready against\n"
+    "                           a bare DialogBoxParamW of the same template, each run\n"
+    "                           cancelled once ready; prints medians and their ratio\n"
+    "  --cycles <n>             run the whole road n times in this process (class info,\n"
+    "                           instances, interfaces, Register, Invoke cancelled once\n"
+    "                           ready, release); prints live allocations, instance\n"
+    "                           references and process memory at sample cycles\n"
+    "exit status:\n"
+    "  0  clean: every call succeeded and everything taken was given back\n"
+    "  1  problems: the plug-in misbehaved or left something behind (PROBLEM lines\n"
+    "     on standard error)\n"
+    "  2  the command line is wrong\n"
+    "  3  the file is not a loadable 32-bit plug-in with the five exports\n"
+    "  4  balanced, but a call failed cleanly the way the host made it fail: the\n"
+    "     allocation refused by --fail-allocation, or Invoke reporting after OK that\n"
+    "     the settings file could not be written (its status is printed)\n";
 
 namespace {
 
@@ -63,8 +82,24 @@ bool ParseChoice(const std::wstring& text, DialogChoice* choice, std::string* er
 
 }  // namespace
 
+// A whole positive number, for the counting options.
+bool ParseCount(const std::wstring& name, const wchar_t* text, long limit, long* count,
+                std::string* error) {
+  wchar_t* end = nullptr;
+  long value = wcstol(text, &end, 10);
+  if (*text == L'\0' || *end != L'\0' || value < 1 || value > limit) {
+    *error = Utf8FromWide(name.c_str()) + " " + Utf8FromWide(text) +
+             ": expected a whole number from 1 to " + std::to_string(limit);
+    return false;
+  }
+  *count = value;
+  return true;
+}
+
 bool ParseOptions(int argc, wchar_t** argv, Options* options, std::string* error) {
   options->script.ending = DialogEnding::kWaitForUser;
+  options->failAllocation = 0;
+  options->openRuns = options->cycles = 0;
   bool endingGiven = false;
   for (int i = 1; i < argc; ++i) {
     std::wstring argument = argv[i];
@@ -79,6 +114,23 @@ bool ParseOptions(int argc, wchar_t** argv, Options* options, std::string* error
       endingGiven = isEnding = true;
     }
     if (isEnding) continue;
+    if (argument == L"--fail-allocation" || argument == L"--bench-open" ||
+        argument == L"--cycles") {
+      if (i + 1 == argc) {
+        *error = Utf8FromWide(argument.c_str()) + " needs a value";
+        return false;
+      }
+      long count = 0;
+      if (!ParseCount(argument, argv[++i], 1000000, &count, error)) return false;
+      if (argument == L"--fail-allocation") {
+        options->failAllocation = static_cast<uint32_t>(count);
+      } else if (argument == L"--bench-open") {
+        options->openRuns = static_cast<int>(count);
+      } else {
+        options->cycles = static_cast<int>(count);
+      }
+      continue;
+    }
     if (argument == L"--set" || argument == L"--capture") {
       if (i + 1 == argc) {
         *error = Utf8FromWide(argument.c_str()) + " needs a value";
@@ -106,6 +158,15 @@ bool ParseOptions(int argc, wchar_t** argv, Options* options, std::string* error
   }
   if (options->pluginPath.empty()) {
     *error = "no plug-in file given";
+    return false;
+  }
+  bool repeated = options->openRuns > 0 || options->cycles > 0;
+  const DialogScript& script = options->script;
+  if (repeated && (endingGiven || !script.choices.empty() || !script.capturePath.empty() ||
+                   options->failAllocation != 0)) {
+    *error =
+        "--bench-open and --cycles cancel every dialog once it is ready; give no --set, "
+        "--capture, ending or --fail-allocation with them";
     return false;
   }
   return true;

@@ -1,6 +1,8 @@
 // The stand-in host's command line.
 #pragma once
 
+#include <stdint.h>
+
 #include <string>
 
 #include "standin_host/dialog_script.h"
@@ -8,6 +10,9 @@
 struct Options {
   std::wstring pluginPath;
   DialogScript script;
+  uint32_t failAllocation;  // the allocation request to refuse, 0 for none
+  int openRuns;             // --bench-open: dialog openings to time, 0 for none
+  int cycles;               // --cycles: whole roads to run, 0 for none
 };
 
 extern const char kUsage[];

@@ -1,32 +1,16 @@
 #include "standin_host/session.h"
 
-#include <windows.h>
+#include <stdio.h>
 
 #include "module/identifiers.h"
+#include "standin_host/bench.h"
 #include "standin_host/console.h"
-#include "standin_host/host_services.h"
-#include "standin_host/plugin_file.h"
 
 namespace {
 
 typedef Status(PLUGIN_CALL* RegisterFn)(void* self, HostRegistry* registry, uint32_t entryValue);
 typedef Status(PLUGIN_CALL* InvokeFn)(void* self);
 typedef Status(PLUGIN_CALL* GetEnabledFn)(void* self, int32_t* flag);
-
-struct ClassForm {
-  Guid classId;
-  uint32_t size;
-  InstanceCreateHook createHook;
-  InstanceDestroyHook destroyHook;
-};
-
-struct Session {
-  PluginExports exports;
-  HostServices host;
-  std::vector<ClassInfoRecord> records;
-  std::vector<ClassForm> forms;
-  uint32_t registrations;
-};
 
 const char* InterfaceName(const Guid& iid) {
   if (SameGuid(iid, IID_IClassFactory)) return "class factory";
@@ -35,14 +19,34 @@ const char* InterfaceName(const Guid& iid) {
   return "unknown interface";
 }
 
+void SetPhase(Session* session, const std::string& phase) {
+  session->phase = phase;
+  session->host.allocator.phase = session->phase.c_str();
+}
+
+// A failed call is the plug-in's fault unless it answered out of memory to
+// the allocation the host refused during that very call.
+void JudgeFailure(Session* session, const char* call, Status status, uint32_t requestsBefore) {
+  Ledger* ledger = &session->host.ledger;
+  bool refused = RefusedSince(&session->host.allocator, requestsBefore);
+  if (status == ERR_OUT_OF_MEMORY && refused) {
+    ReportHostCausedFailure(ledger, "%s answered out of memory to the refused allocation", call);
+  } else if (status != STATUS_OK) {
+    ReportProblem(ledger, "%s failed with 0x%08X", call, status);
+  } else if (refused) {
+    ReportProblem(ledger, "%s returned 0 although the allocation it asked for was refused", call);
+  }
+}
+
 bool ReadClassInfo(Session* session) {
   HostServices* host = &session->host;
   ClassInfoRecord* table = nullptr;
+  SetPhase(session, "DllGetClassInfo (the class-info table)");
+  uint32_t requestsBefore = host->allocator.requests;
   Status status = session->exports.getClassInfo(AllocatorInterface(host), &table);
-  if (status != STATUS_OK) {
-    ReportProblem(&host->ledger, "DllGetClassInfo failed with 0x%08X", status);
-    return false;
-  }
+  Print("DllGetClassInfo returned 0x%08X\n", status);
+  JudgeFailure(session, "DllGetClassInfo", status, requestsBefore);
+  if (status != STATUS_OK) return false;
   uint32_t blockSize = BlockSize(&host->allocator, table);
   if (blockSize == 0) {
     ReportProblem(&host->ledger,
@@ -96,38 +100,6 @@ const ClassForm* FindForm(Session* session, const Guid& classId) {
   return nullptr;
 }
 
-// An instance of the class and the asked interface on it; false (with the
-// instance destroyed again) when the plug-in refuses.
-bool OpenInterface(Session* session, const Guid& classId, const Guid& iid, Instance** instance,
-                   void** object) {
-  const ClassForm* form = FindForm(session, classId);
-  if (form == nullptr) return false;
-  *instance =
-      CreateInstance(&session->host, classId, form->size, form->createHook, form->destroyHook);
-  if (*instance == nullptr) return false;
-  InterfaceObject* created = nullptr;
-  Status status =
-      session->exports.getInterface(InstanceHeader(*instance), &classId, &iid, &created);
-  if (status != STATUS_OK || created == nullptr) {
-    ReportProblem(&session->host.ledger, "DllGetInterface(%s, %s) failed with 0x%08X",
-                  FormatGuid(classId).c_str(), InterfaceName(iid), status);
-    DestroyInstance(*instance);
-    return false;
-  }
-  *object = created;
-  return true;
-}
-
-void CloseInterface(Session* session, Instance* instance, void* object, const Guid& iid) {
-  uint32_t remaining = MethodAt<ReleaseFn>(object, kSlotRelease)(object);
-  if (remaining != 0) {
-    ReportProblem(&session->host.ledger,
-                  "the %s still counts %u reference(s) after the host released its only one",
-                  InterfaceName(iid), remaining);
-  }
-  DestroyInstance(instance);
-}
-
 void RegisterTools(Session* session) {
   HostServices* host = &session->host;
   for (const ClassInfoRecord& record : session->records) {
@@ -138,6 +110,7 @@ void RegisterTools(Session* session) {
     if (!OpenInterface(session, record.classId, record.interfaceId, &instance, &object)) continue;
     uint32_t entryValue = ++session->registrations;
     host->registry.expectedValue = entryValue;
+    SetPhase(session, "Register");
     Status status = MethodAt<RegisterFn>(object, kRegistrationRegister)(
         object, RegistryInterface(host), entryValue);
     Print("  Register returned 0x%08X\n", status);
@@ -188,6 +161,7 @@ void RunTool(Session* session, const RegistryEntry& entry) {
   void* object = nullptr;
   if (!OpenInterface(session, entry.classId, entry.interfaceId, &instance, &object)) return;
   int32_t flag = -1;
+  SetPhase(session, "GetEnabled");
   Status status = MethodAt<GetEnabledFn>(object, kToolGetEnabled)(object, &flag);
   Print("  GetEnabled returned 0x%08X, flag %d\n", status, static_cast<int>(flag));
   if (status != STATUS_OK) ReportProblem(&host->ledger, "GetEnabled failed with 0x%08X", status);
@@ -195,15 +169,39 @@ void RunTool(Session* session, const RegistryEntry& entry) {
   if (flag == 0 && (always == nullptr || always->number == 0)) {
     Print("  The command is disabled; not invoked\n");
   } else {
-    status = MethodAt<InvokeFn>(object, kToolInvoke)(object);
-    Print("  Invoke returned 0x%08X\n", status);
-    if (status != STATUS_OK) ReportProblem(&host->ledger, "Invoke failed with 0x%08X", status);
+    InvokeTool(session, object);
   }
   CloseInterface(session, instance, object, entry.interfaceId);
 }
 
-int Finish(Session* session, HMODULE plugin) {
+std::string WindowsErrorText(DWORD error) {
+  wchar_t* text = nullptr;
+  DWORD length = FormatMessageW(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+  std::string utf8;
+  if (length > 0 && text != nullptr) {
+    while (length > 0 && (text[length - 1] == L'\n' || text[length - 1] == L'\r' ||
+                          text[length - 1] == L' ' || text[length - 1] == L'.'))
+      --length;
+    text[length] = L'\0';
+    utf8 = Utf8FromWide(text);
+  }
+  if (text != nullptr) LocalFree(text);
+  return "Windows error " + std::to_string(error) + (utf8.empty() ? "" : ": " + utf8);
+}
+
+std::string DescribeStatus(Status status) {
+  if ((status & 0xFFFF0000u) == 0x80070000u) return WindowsErrorText(status & 0xFFFFu);
+  if (status == ERR_FAIL) return "an unspecified failure";
+  char text[24];
+  snprintf(text, sizeof text, "status 0x%08X", status);
+  return text;
+}
+
+int Finish(Session* session) {
   HostServices* host = &session->host;
+  SetPhase(session, "the host");
   Status status = session->exports.canUnloadNow();
   Print("DllCanUnloadNow returned 0x%08X\n", status);
   if (status != STATUS_OK) {
@@ -212,16 +210,95 @@ int Finish(Session* session, HMODULE plugin) {
                   status);
   }
   CheckBalance(host);
-  FreeLibrary(plugin);
-  if (host->ledger.problems == 0) {
-    Print("Clean run: every reference, block and resource scope was given back\n");
-    return kExitClean;
+  FreeLibrary(session->plugin);
+  if (host->ledger.problems != 0) {
+    PrintError("standin_host: %d problem(s) found; the run is not clean\n", host->ledger.problems);
+    return kExitProblems;
   }
-  PrintError("standin_host: %d problem(s) found; the run is not clean\n", host->ledger.problems);
-  return kExitProblems;
+  if (host->ledger.hostCausedFailures != 0) {
+    Print(
+        "Balanced run: every reference, block and resource scope was given back, but %d "
+        "call(s) failed the way the host made them fail (exit %d)\n",
+        host->ledger.hostCausedFailures, kExitHostCausedFailure);
+    return kExitHostCausedFailure;
+  }
+  Print("Clean run: every reference, block and resource scope was given back\n");
+  return kExitClean;
 }
 
 }  // namespace
+
+bool OpenInterface(Session* session, const Guid& classId, const Guid& iid, Instance** instance,
+                   void** object) {
+  const ClassForm* form = FindForm(session, classId);
+  if (form == nullptr) return false;
+  SetPhase(session, "the host (an instance of class " + FormatGuid(classId) + ")");
+  *instance =
+      CreateInstance(&session->host, classId, form->size, form->createHook, form->destroyHook);
+  if (*instance == nullptr) return false;
+  InterfaceObject* created = nullptr;
+  std::string call = std::string("DllGetInterface (the ") + InterfaceName(iid) + ")";
+  SetPhase(session, call);
+  uint32_t requestsBefore = session->host.allocator.requests;
+  Status status =
+      session->exports.getInterface(InstanceHeader(*instance), &classId, &iid, &created);
+  Print("  %s returned 0x%08X\n", call.c_str(), status);
+  if (status != STATUS_OK || created == nullptr) {
+    if (status == STATUS_OK) {
+      ReportProblem(&session->host.ledger, "%s returned 0 and no object", call.c_str());
+    } else {
+      JudgeFailure(session, call.c_str(), status, requestsBefore);
+      if (created != nullptr) {
+        ReportProblem(&session->host.ledger, "%s failed but handed out an object", call.c_str());
+      }
+    }
+    SetPhase(session, "the host");
+    DestroyInstance(*instance);
+    return false;
+  }
+  JudgeFailure(session, call.c_str(), status, requestsBefore);
+  *object = created;
+  return true;
+}
+
+void CloseInterface(Session* session, Instance* instance, void* object, const Guid& iid) {
+  SetPhase(session, "Release");
+  uint32_t remaining = MethodAt<ReleaseFn>(object, kSlotRelease)(object);
+  if (remaining != 0) {
+    ReportProblem(&session->host.ledger,
+                  "the %s still counts %u reference(s) after the host released its only one",
+                  InterfaceName(iid), remaining);
+  }
+  SetPhase(session, "the host");
+  DestroyInstance(instance);
+}
+
+Status InvokeTool(Session* session, void* object) {
+  HostServices* host = &session->host;
+  SetPhase(session, "Invoke");
+  host->dialogRunner.lastResult = 0;
+  Status status = MethodAt<InvokeFn>(object, kToolInvoke)(object);
+  Print("  Invoke returned 0x%08X\n", status);
+  if (status == STATUS_OK) return status;
+  if (host->dialogRunner.lastResult == IDOK) {
+    ReportHostCausedFailure(&host->ledger,
+                            "The settings were not saved after OK: Invoke reports %s",
+                            DescribeStatus(status).c_str());
+  } else {
+    ReportProblem(&host->ledger, "Invoke failed with 0x%08X", status);
+  }
+  return status;
+}
+
+void RunRoad(Session* session) {
+  session->records.clear();
+  session->forms.clear();
+  if (!ReadClassInfo(session)) return;
+  ReadClassForms(session);
+  RegisterTools(session);
+  PrintEntries(session);
+  for (const auto& entry : session->host.registry.entries) RunTool(session, *entry);
+}
 
 int RunHost(const Options& options) {
   const wchar_t* path = options.pluginPath.c_str();
@@ -239,17 +316,19 @@ int RunHost(const Options& options) {
   }
   Print("  PE32 i386 DLL, loaded at %p\n", static_cast<void*>(plugin));
   Session session = {};
+  session.plugin = plugin;
   if (!BindExports(plugin, &session.exports, &reason)) {
     PrintError("standin_host: %s is not a plug-in: %s\n", pathText.c_str(), reason.c_str());
     FreeLibrary(plugin);
     return kExitNotPlugin;
   }
   InitHostServices(&session.host, plugin, &options.script);
-  if (ReadClassInfo(&session)) {
-    ReadClassForms(&session);
-    RegisterTools(&session);
-    PrintEntries(&session);
-    for (const auto& entry : session.host.registry.entries) RunTool(&session, *entry);
+  session.host.allocator.failAt = options.failAllocation;
+  if (options.openRuns > 0 || options.cycles > 0) {
+    if (options.openRuns > 0) MeasureDialogOpening(&session, options.openRuns);
+    if (options.cycles > 0) RunCycles(&session, options.cycles);
+  } else {
+    RunRoad(&session);
   }
-  return Finish(&session, plugin);
+  return Finish(&session);
 }

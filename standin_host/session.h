@@ -2,13 +2,57 @@
 // check that everything the plug-in took was given back.
 #pragma once
 
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "standin_host/host_services.h"
 #include "standin_host/options.h"
+#include "standin_host/plugin_file.h"
 
 enum ExitCode : int {
   kExitClean = 0,
   kExitProblems = 1,  // the plug-in misbehaved or left something unbalanced
   kExitUsage = 2,
   kExitNotPlugin = 3,  // the file is no loadable 32-bit plug-in with the five exports
+  // Balanced, but a call failed cleanly the way the host made it fail: an
+  // allocation refused by --fail-allocation, or Invoke reporting after OK
+  // that the settings could not be saved.
+  kExitHostCausedFailure = 4,
 };
+
+struct ClassForm {
+  Guid classId;
+  uint32_t size;
+  InstanceCreateHook createHook;
+  InstanceDestroyHook destroyHook;
+};
+
+struct Session {
+  HMODULE plugin;
+  PluginExports exports;
+  HostServices host;
+  std::vector<ClassInfoRecord> records;
+  std::vector<ClassForm> forms;
+  uint32_t registrations;
+  std::string phase;  // what the allocator names in its report
+};
+
+// The host's whole road once: class info, forms, registration, then each
+// registered tool (GetEnabled, Invoke), releasing all it created. Skips what
+// cannot be created.
+void RunRoad(Session* session);
+
+// An instance of the class and the asked interface on it; false (with the
+// instance destroyed again) when the plug-in refuses or the host's own
+// allocation fails.
+bool OpenInterface(Session* session, const Guid& classId, const Guid& iid, Instance** instance,
+                   void** object);
+// Releases the host's one reference on the interface and destroys the instance.
+void CloseInterface(Session* session, Instance* instance, void* object, const Guid& iid);
+// Calls Invoke and judges its status; a failure after OK is the settings file
+// refusing the write, which the host reports as its own doing.
+Status InvokeTool(Session* session, void* object);
 
 int RunHost(const Options& options);

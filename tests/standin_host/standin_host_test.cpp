@@ -6,119 +6,10 @@
 #include <string>
 #include <vector>
 
+#include "host_run.h"
 #include "standin_host_paths.h"
 
 namespace {
-
-std::string WinePath(const char* unixPath) {
-  std::string path = std::string("Z:") + unixPath;
-  for (char& c : path) {
-    if (c == '/') c = '\\';
-  }
-  return path;
-}
-
-std::string ReadFileBytes(const std::string& path, bool* exists) {
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                            OPEN_EXISTING, 0, nullptr);
-  *exists = file != INVALID_HANDLE_VALUE;
-  if (!*exists) return std::string();
-  std::string bytes;
-  char buffer[4096];
-  DWORD read = 0;
-  while (ReadFile(file, buffer, sizeof buffer, &read, nullptr) && read > 0)
-    bytes.append(buffer, read);
-  CloseHandle(file);
-  return bytes;
-}
-
-void WriteFileBytes(const std::string& path, const std::string& bytes) {
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-  ASSERT_NE(INVALID_HANDLE_VALUE, file) << path;
-  DWORD written = 0;
-  WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-  CloseHandle(file);
-}
-
-std::string TempFile(const char* name) {
-  char folder[MAX_PATH];
-  GetTempPathA(MAX_PATH, folder);
-  return std::string(folder) + "standin_host_test_" + name;
-}
-
-std::string ProfilePath() {
-  char folder[MAX_PATH];
-  GetWindowsDirectoryA(folder, MAX_PATH);
-  return std::string(folder) + "\\VELCNFG.INI";
-}
-
-struct HostRun {
-  DWORD exitCode;
-  std::string out;
-  std::string err;
-};
-
-// Runs the host with `arguments`, the fake plug-ins' fault set to `fault`.
-HostRun RunHost(const std::vector<std::string>& arguments, const char* fault = "") {
-  std::string command = "\"" + WinePath(STANDIN_HOST_EXE) + "\"";
-  for (const std::string& argument : arguments) command += " \"" + argument + "\"";
-  SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-  // Fresh names each run: a handle the last child passed on may linger.
-  static int runs = 0;
-  ++runs;
-  std::string outPath = TempFile(("out" + std::to_string(runs) + ".txt").c_str());
-  std::string errPath = TempFile(("err" + std::to_string(runs) + ".txt").c_str());
-  const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-  HANDLE out =
-      CreateFileA(outPath.c_str(), GENERIC_WRITE, share, &inherit, CREATE_ALWAYS, 0, nullptr);
-  HANDLE err =
-      CreateFileA(errPath.c_str(), GENERIC_WRITE, share, &inherit, CREATE_ALWAYS, 0, nullptr);
-  HANDLE in = CreateFileA("NUL", GENERIC_READ, share, &inherit, OPEN_EXISTING, 0, nullptr);
-  EXPECT_NE(INVALID_HANDLE_VALUE, out) << outPath;
-  EXPECT_NE(INVALID_HANDLE_VALUE, err) << errPath;
-  STARTUPINFOA startup = {};
-  startup.cb = sizeof startup;
-  startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdInput = in;
-  startup.hStdOutput = out;
-  startup.hStdError = err;
-  PROCESS_INFORMATION process = {};
-  SetEnvironmentVariableA("FAKE_PLUGIN_FAULT", fault);
-  HostRun run = {0xFFFFFFFF, std::string(), std::string()};
-  // Detached: no console of its own, so the host writes to the files as to pipes.
-  BOOL started = CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE, DETACHED_PROCESS,
-                                nullptr, nullptr, &startup, &process);
-  SetEnvironmentVariableA("FAKE_PLUGIN_FAULT", nullptr);
-  CloseHandle(in);
-  CloseHandle(out);
-  CloseHandle(err);
-  EXPECT_TRUE(started) << command << " (error " << GetLastError() << ")";
-  if (started) {
-    if (WaitForSingleObject(process.hProcess, 60000) != WAIT_OBJECT_0) {
-      ADD_FAILURE() << "the host did not finish within 60 s: " << command;
-      TerminateProcess(process.hProcess, 99);
-      WaitForSingleObject(process.hProcess, INFINITE);
-    }
-    GetExitCodeProcess(process.hProcess, &run.exitCode);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-  }
-  bool exists = false;
-  run.out = ReadFileBytes(outPath, &exists);
-  run.err = ReadFileBytes(errPath, &exists);
-  DeleteFileA(outPath.c_str());
-  DeleteFileA(errPath.c_str());
-  return run;
-}
-
-std::string Describe(const HostRun& run) {
-  return "exit " + std::to_string(run.exitCode) + "\n--- stdout\n" + run.out + "--- stderr\n" +
-         run.err;
-}
-
-bool Contains(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
 
 const char kFreshDefaults[] =
     "  Dialog opened: enabled=1 bitRate=32 quality=0 preprocessing=1 (disabled: preprocessing)\n";
@@ -147,7 +38,8 @@ TEST(StandinHostOnPlugin, ReportsClassesFormsAndTheRegistrationEntry) {
       "{ACCFF6D4-0018-10D5-0000-080007FC20C1}\n"
       "  displayNameString = \"Quorvane for Audio 設定...\" (text, 26 bytes in code page 932)\n"
       "  alwaysEnabled = 1\n"
-      "Running \"Quorvane for Audio 設定...\"\n"
+      "Running \"Quorvane for Audio 設定...\"\n",
+      "  DllGetInterface (the tool interface) returned 0x00000000\n"
       "  GetEnabled returned 0x00000000, flag 1\n",
       "DllCanUnloadNow returned 0x00000000\n",
       "Balance: 5 allocations, 5 frees; 2 resource scope(s) opened, 2 closed\n",
@@ -320,7 +212,17 @@ INSTANTIATE_TEST_SUITE_P(
                     {"--set", "bitRate=fast", kFake},
                     "",
                     2,
-                    "--set bitRate=fast: the value must be a positive number"}),
+                    "--set bitRate=fast: the value must be a positive number"},
+        FailureCase{"FailAllocationZero",
+                    {"--fail-allocation", "0", kFake},
+                    "",
+                    2,
+                    "--fail-allocation 0: expected a whole number from 1 to 1000000"},
+        FailureCase{"CyclesWithAScript",
+                    {"--cycles", "5", "--ok", kFake},
+                    "",
+                    2,
+                    "--bench-open and --cycles cancel every dialog once it is ready"}),
     [](const testing::TestParamInfo<FailureCase>& info) { return std::string(info.param.name); });
 
 INSTANTIATE_TEST_SUITE_P(
@@ -386,6 +288,144 @@ TEST(StandinHostOnFakePlugin, RunsCleanWhenNoFaultIsCommitted) {
   EXPECT_EQ(0u, run.exitCode) << Describe(run);
   EXPECT_TRUE(Contains(run.out, "  displayNameString = \"Fake tool\"")) << Describe(run);
   EXPECT_TRUE(Contains(run.out, "  Invoke returned 0x00000000\n")) << Describe(run);
+  EXPECT_EQ("", run.err);
+}
+
+// One row per allocation request of the whole road, in the order the host
+// makes them; the road must end cleanly whichever one fails.
+struct AllocationFailureCase {
+  const char* name;
+  const char* refused;  // the report's line for the refused request
+  const char* outcome;  // how the call that needed it ended
+};
+
+const AllocationFailureCase kAllocationFailures[] = {
+    {"ClassInfoTable",
+     "  Allocation 1: 200 bytes for DllGetClassInfo (the class-info table), refused on purpose",
+     "DllGetClassInfo returned 0x80040002\n"
+     "  DllGetClassInfo answered out of memory to the refused allocation\n"},
+    {"RegistrationInstance", "  Allocation 2: 32 bytes for the host (an instance of class {ED52",
+     "  No instance of class {ED521726-737B-11CE-8A1D-08000757FC90}: the host's own allocation "
+     "was refused; the class is skipped\n"},
+    {"RegistrationInterface",
+     "  Allocation 3: 12 bytes for DllGetInterface (the registration interface), refused on "
+     "purpose",
+     "  DllGetInterface (the registration interface) returned 0x80040002\n"},
+    {"ToolInstance", "  Allocation 4: 32 bytes for the host (an instance of class {013C",
+     "  No instance of class {013C0256-737C-11CE-8A1D-08000757FC90}: the host's own allocation "
+     "was refused; the class is skipped\n"},
+    {"ToolInterface",
+     "  Allocation 5: 12 bytes for DllGetInterface (the tool interface), refused on purpose",
+     "  DllGetInterface (the tool interface) returned 0x80040002\n"},
+};
+constexpr size_t kRoadAllocations = sizeof kAllocationFailures / sizeof kAllocationFailures[0];
+
+// Allocations granted and freed, from the report's balance line.
+void ExpectEveryBlockFreed(const HostRun& run) {
+  size_t at = run.out.find("Balance: ");
+  ASSERT_NE(std::string::npos, at) << Describe(run);
+  unsigned allocations = 0;
+  unsigned frees = 0;
+  ASSERT_EQ(2,
+            sscanf(run.out.c_str() + at, "Balance: %u allocations, %u frees", &allocations, &frees))
+      << Describe(run);
+  EXPECT_EQ(allocations, frees) << Describe(run);
+}
+
+TEST(StandinHostAllocations, TheWholeRoadMakesOneRequestPerTableRow) {
+  RemoveProfile();
+  HostRun run = RunHost({"--cancel", WinePath(PLUGIN_FILE)});
+  ASSERT_EQ(0u, run.exitCode) << Describe(run);
+  size_t requests = 0;
+  for (size_t at = run.out.find("\n  Allocation "); at != std::string::npos;
+       at = run.out.find("\n  Allocation ", at + 1))
+    ++requests;
+  EXPECT_EQ(kRoadAllocations, requests) << "each allocation of the road needs its own failure row\n"
+                                        << Describe(run);
+  EXPECT_TRUE(Contains(run.out, "Balance: " + std::to_string(kRoadAllocations) + " allocations, " +
+                                    std::to_string(kRoadAllocations) + " frees"))
+      << Describe(run);
+}
+
+class StandinHostAllocationFailure
+    : public testing::TestWithParam<std::pair<uint32_t, AllocationFailureCase>> {};
+
+TEST_P(StandinHostAllocationFailure, EndsBalancedWithTheStatusOfTheFailedCall) {
+  uint32_t request = GetParam().first;
+  const AllocationFailureCase& row = GetParam().second;
+  RemoveProfile();
+  HostRun run =
+      RunHost({"--fail-allocation", std::to_string(request), "--cancel", WinePath(PLUGIN_FILE)});
+
+  EXPECT_EQ(4u, run.exitCode) << Describe(run);
+  EXPECT_TRUE(Contains(run.out, row.refused)) << row.refused << "\n" << Describe(run);
+  EXPECT_TRUE(Contains(run.out, row.outcome)) << row.outcome << Describe(run);
+  EXPECT_TRUE(Contains(run.out, "Allocation requests: " + std::to_string(request) + "; request " +
+                                    std::to_string(request) + " was refused on purpose\n"))
+      << "the road went on asking after the failure\n"
+      << Describe(run);
+  // Every failure comes before the dialog.
+  EXPECT_FALSE(Contains(run.out, "Invoke returned")) << Describe(run);
+  EXPECT_TRUE(Contains(run.out, "DllCanUnloadNow returned 0x00000000\n")) << Describe(run);
+  ExpectEveryBlockFreed(run);
+  EXPECT_EQ("", run.err) << "no PROBLEM: nothing leaked, nothing misbehaved";
+  bool written = false;
+  ReadFileBytes(ProfilePath(), &written);
+  EXPECT_FALSE(written) << "a settings file was created";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Road, StandinHostAllocationFailure, testing::ValuesIn([] {
+      std::vector<std::pair<uint32_t, AllocationFailureCase>> rows;
+      for (uint32_t i = 0; i < kRoadAllocations; ++i)
+        rows.push_back({i + 1, kAllocationFailures[i]});
+      return rows;
+    }()),
+    [](const testing::TestParamInfo<std::pair<uint32_t, AllocationFailureCase>>& info) {
+      return "Request" + std::to_string(info.param.first) + "_" + info.param.second.name;
+    });
+
+TEST(StandinHostAllocations, FailingTheRequestAfterTheLastRefusesNothing) {
+  RemoveProfile();
+  std::string control = std::to_string(kRoadAllocations + 1);
+  HostRun run = RunHost({"--fail-allocation", control, "--cancel", WinePath(PLUGIN_FILE)});
+  EXPECT_EQ(0u, run.exitCode) << Describe(run);
+  EXPECT_TRUE(Contains(run.out, "request " + control + " was never made, nothing was refused"))
+      << Describe(run);
+  EXPECT_TRUE(Contains(run.out, "  Dialog returned 2 (Cancel)\n  Invoke returned 0x00000000\n"))
+      << Describe(run);
+  EXPECT_TRUE(Contains(run.out, "DllCanUnloadNow returned 0x00000000\n")) << Describe(run);
+  ExpectEveryBlockFreed(run);
+  EXPECT_EQ("", run.err);
+}
+
+TEST(StandinHostRepeatedRuns, CyclesStayBalancedInOneProcess) {
+  HostRun run = RunHost({"--cycles", "3", WinePath(PLUGIN_FILE)});
+  EXPECT_EQ(0u, run.exitCode) << Describe(run);
+  EXPECT_TRUE(Contains(run.out, "Per cycle: ")) << Describe(run);
+  EXPECT_TRUE(Contains(run.out, "allocation requests per cycle: 5.00")) << Describe(run);
+  EXPECT_TRUE(Contains(run.out,
+                       "Balance: 15 allocations, 15 frees; 6 resource scope(s) opened, "
+                       "6 closed"))
+      << Describe(run);
+  EXPECT_EQ("", run.err);
+}
+
+TEST(StandinHostRepeatedRuns, CyclesStopAtTheFirstThatLeaks) {
+  HostRun run = RunHost({"--cycles", "50", kFake}, "block-not-freed");
+  EXPECT_EQ(1u, run.exitCode) << Describe(run);
+  EXPECT_TRUE(Contains(run.out, "  Stopped at cycle 1: it left something behind\n"))
+      << Describe(run);
+  EXPECT_TRUE(Contains(run.err, "PROBLEM: 1 block(s) of 16 bytes")) << Describe(run);
+}
+
+TEST(StandinHostRepeatedRuns, OpeningBenchTimesBothDialogs) {
+  HostRun run = RunHost({"--bench-open", "2", WinePath(PLUGIN_FILE)});
+  EXPECT_EQ(0u, run.exitCode) << Describe(run);
+  EXPECT_TRUE(Contains(run.out, "  Invoke (the plug-in's road)  ready: median")) << Describe(run);
+  EXPECT_TRUE(Contains(run.out, "  bare DialogBoxParamW         ready: median")) << Describe(run);
+  EXPECT_TRUE(Contains(run.out, "  Ratio of medians, Invoke to ready / bare dialog to ready: "))
+      << Describe(run);
   EXPECT_EQ("", run.err);
 }
 

@@ -1,0 +1,35 @@
+// Spawning the stand-in host as a program and reading what it leaves: its
+// report, its exit status and the settings file's bytes.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+struct HostRun {
+  DWORD exitCode;
+  std::string out;
+  std::string err;
+};
+
+// Z:\... for a path of the build machine.
+std::string WinePath(const char* unixPath);
+
+// The stand-in host spawned by RunHost; the build's own unless set.
+void UseHostProgram(const std::string& path);
+// Runs the host with `arguments`, the fake plug-ins' fault set to `fault`.
+HostRun RunHost(const std::vector<std::string>& arguments, const char* fault = "");
+std::string Describe(const HostRun& run);
+bool Contains(const std::string& text, const std::string& part);
+
+std::string ReadFileBytes(const std::string& path, bool* exists);
+void WriteFileBytes(const std::string& path, const std::string& bytes);
+std::string TempFile(const char* name);
+// C:\windows\VELCNFG.INI, where the plug-in's bare file name leads.
+std::string ProfilePath();
+// Wine caches a parsed profile file and rereads it only when its modification
+// time changes; a test that rewrites the file behind its back flushes it.
+void FlushProfileCache();
+// Deletes the profile file, read-only or not.
+void RemoveProfile();

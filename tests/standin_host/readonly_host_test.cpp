@@ -1,0 +1,87 @@
+// OK on a read-only settings file, through the stand-in host. Runs only as an
+// ordinary user (run_host_as_nobody.sh): as root, Wine writes through the
+// read-only attribute.
+//   readonly_host_test.exe --prepare-prefix            (once, in a run of its own)
+//   readonly_host_test.exe <stand-in host> <plug-in>   (Windows paths)
+#include <gtest/gtest.h>
+#include <string.h>
+#include <windows.h>
+
+#include <string>
+
+#include "host_run.h"
+
+namespace {
+
+std::string g_plugin;
+
+const char kSaved[] =
+    "[VELConfigData]\r\nenabled=1\r\nbitRate=64\r\nquality=0\r\npreprocessing=1\r\nversion=1\r\n";
+
+class StandinHostReadOnlyFile : public testing::Test {
+ protected:
+  void SetUp() override {
+    RemoveProfile();
+    WriteFileBytes(ProfilePath(), kSaved);
+    ASSERT_TRUE(SetFileAttributesA(ProfilePath().c_str(), FILE_ATTRIBUTE_READONLY));
+  }
+  void TearDown() override { RemoveProfile(); }
+};
+
+TEST_F(StandinHostReadOnlyFile, RefusesWritingToThisUser) {
+  HANDLE file =
+      CreateFileA(ProfilePath().c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  EXPECT_EQ(INVALID_HANDLE_VALUE, file) << "running with rights that ignore read-only files";
+  if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+}
+
+TEST_F(StandinHostReadOnlyFile, OkFailsInvokeWithAccessDeniedAndLosesNothing) {
+  HostRun run = RunHost({"--set", "enabled=0", "--ok", g_plugin});
+
+  EXPECT_EQ(4u, run.exitCode) << Describe(run);
+  EXPECT_TRUE(
+      Contains(run.out, "  Dialog opened: enabled=1 bitRate=64 quality=0 preprocessing=1\n"))
+      << Describe(run);
+  EXPECT_TRUE(Contains(run.out, "  Dialog returned 1 (OK)\n  Invoke returned 0x80070005\n"))
+      << Describe(run);
+  EXPECT_TRUE(
+      Contains(run.out, "  The settings were not saved after OK: Invoke reports Windows error 5"))
+      << Describe(run);
+  EXPECT_TRUE(Contains(run.out, "DllCanUnloadNow returned 0x00000000\n")) << Describe(run);
+  EXPECT_EQ("", run.err) << "a refused write is no misbehaviour of the plug-in";
+  bool exists = false;
+  EXPECT_EQ(kSaved, ReadFileBytes(ProfilePath(), &exists));
+}
+
+// The prefix of uid 65534 is made without a display; Wine's null driver runs
+// modal dialogs headless, as in the build's own prefix. The desktop process
+// reads the setting when it starts, so it is set in a run of its own.
+bool UseNullDisplayDriver() {
+  HKEY key = nullptr;
+  if (RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Wine\\Drivers", 0, nullptr, 0, KEY_SET_VALUE,
+                      nullptr, &key, nullptr) != ERROR_SUCCESS)
+    return false;
+  static const char kNull[] = "null";
+  LONG status = RegSetValueExA(key, "Graphics", 0, REG_SZ, reinterpret_cast<const BYTE*>(kNull),
+                               sizeof kNull);
+  RegCloseKey(key);
+  return status == ERROR_SUCCESS;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  testing::InitGoogleTest(&argc, argv);
+  if (argc == 2 && strcmp(argv[1], "--prepare-prefix") == 0) {
+    if (UseNullDisplayDriver()) return 0;
+    fprintf(stderr, "readonly_host_test: cannot select Wine's null display driver\n");
+    return 1;
+  }
+  if (argc != 3) {
+    fprintf(stderr, "usage: readonly_host_test --prepare-prefix | <stand-in host> <plug-in>\n");
+    return 2;
+  }
+  UseHostProgram(argv[1]);
+  g_plugin = argv[2];
+  return RUN_ALL_TESTS();
+}
