@@ -188,11 +188,13 @@ bool IsSampleCycle(int cycle, int cycles) {
 
 double KiB(SIZE_T bytes) { return static_cast<double>(bytes) / 1024.0; }
 
-void PrintGrowth(const char* name, SIZE_T from, SIZE_T to, int cycles) {
+// Prints the figure's growth; true when it stayed within 1% (flat).
+bool PrintGrowth(const char* name, SIZE_T from, SIZE_T to, int cycles) {
   double growth = static_cast<double>(to) - static_cast<double>(from);
-  Print("  %-34s %10.0f KiB -> %10.0f KiB  ratio %.4f  growth %+.0f KiB (%+.1f bytes/cycle)\n",
-        name, KiB(from), KiB(to), from != 0 ? static_cast<double>(to) / from : 0.0, growth / 1024.0,
+  Print("  %-34s %10.1f KiB -> %10.1f KiB  ratio %.4f  growth %+.0f bytes (%+.3f bytes/cycle)\n",
+        name, KiB(from), KiB(to), from != 0 ? static_cast<double>(to) / from : 0.0, growth,
         cycles > 0 ? growth / cycles : 0.0);
+  return growth <= 0.01 * static_cast<double>(from);
 }
 
 }  // namespace
@@ -281,24 +283,40 @@ void RunCycles(Session* session, int cycles) {
   const Sample& last = samples.back();
   Print("  Per cycle: %.2f ms; allocation requests per cycle: %.2f\n",
         1000.0 * last.seconds / last.cycle, static_cast<double>(last.requests) / last.cycle);
-  // Growth is judged from cycle 1000 on (or the first sample), once caches
-  // and the platform's lazily made objects have settled.
+  // Growth is measured from the last sample up to cycle 1000 before the end.
   const Sample* base = &samples.front();
   for (const Sample& sample : samples) {
     if (sample.cycle <= 1000 && sample.cycle < last.cycle) base = &sample;
   }
   int span = last.cycle - base->cycle;
   Print("  From cycle %d to cycle %d:\n", base->cycle, last.cycle);
+  bool flat = true;
   if (last.privateUsage != 0) {
-    PrintGrowth("private usage (GetProcessMemoryInfo)", base->privateUsage, last.privateUsage,
-                span);
+    flat &= PrintGrowth("private usage (GetProcessMemoryInfo)", base->privateUsage,
+                        last.privateUsage, span);
   } else {
     Print("  %-34s not reported by this platform (0)\n", "private usage (GetProcessMemoryInfo)");
   }
-  PrintGrowth("working set (GetProcessMemoryInfo)", base->workingSet, last.workingSet, span);
-  PrintGrowth("committed private (VirtualQuery)", base->committedPrivate, last.committedPrivate,
-              span);
-  PrintGrowth("heaps in use (HeapWalk)", base->heapBytes, last.heapBytes, span);
-  Print("  %-34s %10u    -> %10u\n", "heap blocks in use", static_cast<unsigned>(base->heapBlocks),
+  flat &=
+      PrintGrowth("working set (GetProcessMemoryInfo)", base->workingSet, last.workingSet, span);
+  flat &= PrintGrowth("committed private (VirtualQuery)", base->committedPrivate,
+                      last.committedPrivate, span);
+  flat &= PrintGrowth("heaps in use (HeapWalk)", base->heapBytes, last.heapBytes, span);
+  Print("  %-34s %10u     -> %10u\n", "heap blocks in use", static_cast<unsigned>(base->heapBlocks),
         static_cast<unsigned>(last.heapBlocks));
+  flat &= last.heapBlocks <= base->heapBlocks;
+  // Every sampled cycle already ended with nothing live: a cycle that did not
+  // stops the series. The first cycles still meet the platform's lazily made
+  // objects, so growth is judged only from cycle 100 on.
+  if (base->cycle < 100) {
+    Print("  Verdict: not judged; growth counts from cycle 100 on\n");
+  } else if (flat) {
+    Print("  Verdict: flat (memory within 1%%, no more heap blocks, nothing live at any sample)\n");
+  } else {
+    Print(
+        "  Verdict: GROWING (a memory figure rose by more than 1%% or the heap holds more "
+        "blocks)\n");
+    ReportProblem(&session->host.ledger, "memory grew between cycles %d and %d in one process",
+                  base->cycle, last.cycle);
+  }
 }

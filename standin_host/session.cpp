@@ -280,7 +280,10 @@ Status InvokeTool(Session* session, void* object) {
   Status status = MethodAt<InvokeFn>(object, kToolInvoke)(object);
   Print("  Invoke returned 0x%08X\n", status);
   if (status == STATUS_OK) return status;
-  if (host->dialogRunner.lastResult == IDOK) {
+  // After OK only the write can fail, with the platform's error or, when it
+  // gives none, a generic failure.
+  bool platformStatus = (status & 0xFFFF0000u) == 0x80070000u || status == ERR_FAIL;
+  if (host->dialogRunner.lastResult == IDOK && platformStatus) {
     ReportHostCausedFailure(&host->ledger,
                             "The settings were not saved after OK: Invoke reports %s",
                             DescribeStatus(status).c_str());

@@ -51,8 +51,9 @@ bool OpenInterface(Session* session, const Guid& classId, const Guid& iid, Insta
                    void** object);
 // Releases the host's one reference on the interface and destroys the instance.
 void CloseInterface(Session* session, Instance* instance, void* object, const Guid& iid);
-// Calls Invoke and judges its status; a failure after OK is the settings file
-// refusing the write, which the host reports as its own doing.
+// Calls Invoke and judges its status: a platform error after OK is the
+// settings file refusing the write, a failure the host's environment caused;
+// any other failure is the plug-in's.
 Status InvokeTool(Session* session, void* object);
 
 int RunHost(const Options& options);

@@ -90,7 +90,8 @@ Status PLUGIN_CALL Invoke(FakeObject* self) {
   close(callback, ModuleHandle(), Fault("wrong-cookie") ? cookie + 1 : cookie);
   if (Fault("scope-closed-twice")) close(callback, ModuleHandle(), cookie);
   if (Fault("reference-kept")) OwnerAddRef(self->owner);
-  return STATUS_OK;
+  // A platform error with no dialog confirmed: nothing the host caused.
+  return Fault("invoke-fails") ? 0x80070005u : STATUS_OK;
 }
 
 Status PLUGIN_CALL GetEnabled(FakeObject*, int32_t* flag) {
@@ -151,7 +152,7 @@ extern "C" Status PLUGIN_CALL DllGetInterface(HostObjectHeader* instance, const 
   if (Same(interfaceId, &IID_ToolInterface)) methods = kToolMethods;
   if (!Same(classId, &kFakeClass) || methods == nullptr) return ERR_NO_INTERFACE;
   FakeObject* object = static_cast<FakeObject*>(Allocate(instance, sizeof(FakeObject)));
-  if (object == nullptr) return ERR_OUT_OF_MEMORY;
+  if (object == nullptr) return Fault("oom-as-no-interface") ? ERR_NO_INTERFACE : ERR_OUT_OF_MEMORY;
   *object = FakeObject{methods, instance, 1};
   OwnerAddRef(instance);
   ++g_liveObjects;

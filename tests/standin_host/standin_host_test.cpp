@@ -264,7 +264,19 @@ INSTANTIATE_TEST_SUITE_P(
                     "PROBLEM: DllCanUnloadNow answered 0x80040003 after the host released every "
                     "interface"},
         FailureCase{
-            "StillInUse", {kFake}, "in-use", 1, "PROBLEM: DllCanUnloadNow answered 0x80040003"}),
+            "StillInUse", {kFake}, "in-use", 1, "PROBLEM: DllCanUnloadNow answered 0x80040003"},
+        // Only out of memory answers a refused allocation.
+        FailureCase{"OutOfMemoryMisreported",
+                    {"--fail-allocation", "3", kFake},
+                    "oom-as-no-interface",
+                    1,
+                    "PROBLEM: DllGetInterface (the registration interface) failed with 0x80040004"},
+        // Only a confirmed dialog excuses a failed Invoke.
+        FailureCase{"InvokeFailsWithoutOk",
+                    {kFake},
+                    "invoke-fails",
+                    1,
+                    "PROBLEM: Invoke failed with 0x80070005"}),
     [](const testing::TestParamInfo<FailureCase>& info) { return std::string(info.param.name); });
 
 INSTANTIATE_TEST_SUITE_P(
@@ -404,6 +416,8 @@ TEST(StandinHostRepeatedRuns, CyclesStayBalancedInOneProcess) {
   EXPECT_EQ(0u, run.exitCode) << Describe(run);
   EXPECT_TRUE(Contains(run.out, "Per cycle: ")) << Describe(run);
   EXPECT_TRUE(Contains(run.out, "allocation requests per cycle: 5.00")) << Describe(run);
+  EXPECT_TRUE(Contains(run.out, "  Verdict: not judged; growth counts from cycle 100 on\n"))
+      << Describe(run);
   EXPECT_TRUE(Contains(run.out,
                        "Balance: 15 allocations, 15 frees; 6 resource scope(s) opened, "
                        "6 closed"))
