@@ -126,3 +126,24 @@ std::string Describe(const HostRun& run) {
 bool Contains(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
 }
+
+const char kSavedProfile[] =
+    "[VELConfigData]\r\nenabled=1\r\nbitRate=64\r\nquality=0\r\npreprocessing=1\r\nversion=1\r\n";
+
+void ExpectUnsavedAfterOk(const HostRun& run, const char* status, int error) {
+  EXPECT_EQ(4u, run.exitCode) << Describe(run);
+  EXPECT_TRUE(
+      Contains(run.out, "  Dialog opened: enabled=1 bitRate=64 quality=0 preprocessing=1\n"))
+      << Describe(run);
+  EXPECT_TRUE(Contains(run.out,
+                       std::string("  Dialog returned 1 (OK)\n  Invoke returned ") + status + "\n"))
+      << Describe(run);
+  EXPECT_TRUE(
+      Contains(run.out, "  The settings were not saved after OK: Invoke reports Windows error " +
+                            std::to_string(error)))
+      << Describe(run);
+  EXPECT_TRUE(Contains(run.out, "DllCanUnloadNow returned 0x00000000\n")) << Describe(run);
+  EXPECT_EQ("", run.err) << "a refused write is no misbehaviour of the plug-in";
+  bool exists = false;
+  EXPECT_EQ(kSavedProfile, ReadFileBytes(ProfilePath(), &exists));
+}

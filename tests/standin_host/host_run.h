@@ -33,3 +33,10 @@ std::string ProfilePath();
 void FlushProfileCache();
 // Deletes the profile file, read-only or not.
 void RemoveProfile();
+
+// The settings the failed-write tests start from and must find again.
+extern const char kSavedProfile[];
+// A run whose OK the settings file refused with Windows error `error`
+// (Invoke's status `status`): reported as a failure the host caused, with
+// nothing lost from the file.
+void ExpectUnsavedAfterOk(const HostRun& run, const char* status, int error);
