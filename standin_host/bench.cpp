@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "dialog/dialog_ids.h"
-#include "module/identifiers.h"
+#include "host/plugin_interfaces.h"
+#include "plugin/dialog/dialog_ids.h"
 #include "standin_host/console.h"
 #include "standin_host/dialog_timing.h"
 

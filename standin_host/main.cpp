@@ -1,5 +1,7 @@
 // The stand-in host: loads a plug-in and drives it from the outside, as the
-// authoring host does, reporting what it sees. See session.h.
+// authoring host does, reporting what it sees. The command line decides what
+// runs: the host's road once, or the benchmarks. See session.h.
+#include "standin_host/bench.h"
 #include "standin_host/console.h"
 #include "standin_host/options.h"
 #include "standin_host/session.h"
@@ -11,5 +13,14 @@ int wmain(int argc, wchar_t** argv) {
     PrintError("standin_host: %s\n%s", error.c_str(), kUsage);
     return kExitUsage;
   }
-  return RunHost(options);
+  Session session = {};
+  int status = OpenSession(options, &session);
+  if (status != kExitClean) return status;
+  if (options.openRuns > 0 || options.cycles > 0) {
+    if (options.openRuns > 0) MeasureDialogOpening(&session, options.openRuns);
+    if (options.cycles > 0) RunCycles(&session, options.cycles);
+  } else {
+    RunRoad(&session);
+  }
+  return FinishSession(&session);
 }

@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "module/exports.h"
+#include "host/plugin_interfaces.h"
 
 // True for a PE32 i386 DLL; otherwise `reason` says what the file is instead.
 bool CheckPluginFile(const wchar_t* path, std::string* reason);

@@ -2,8 +2,7 @@
 
 #include <stdio.h>
 
-#include "module/identifiers.h"
-#include "standin_host/bench.h"
+#include "host/plugin_interfaces.h"
 #include "standin_host/console.h"
 
 namespace {
@@ -199,7 +198,9 @@ std::string DescribeStatus(Status status) {
   return text;
 }
 
-int Finish(Session* session) {
+}  // namespace
+
+int FinishSession(Session* session) {
   HostServices* host = &session->host;
   SetPhase(session, "the host");
   Status status = session->exports.canUnloadNow();
@@ -225,8 +226,6 @@ int Finish(Session* session) {
   Print("Clean run: every reference, block and resource scope was given back\n");
   return kExitClean;
 }
-
-}  // namespace
 
 bool OpenInterface(Session* session, const Guid& classId, const Guid& iid, Instance** instance,
                    void** object) {
@@ -303,7 +302,7 @@ void RunRoad(Session* session) {
   for (const auto& entry : session->host.registry.entries) RunTool(session, *entry);
 }
 
-int RunHost(const Options& options) {
+int OpenSession(const Options& options, Session* session) {
   const wchar_t* path = options.pluginPath.c_str();
   std::string pathText = Utf8FromWide(path);
   Print("Plug-in: %s\n", pathText.c_str());
@@ -318,20 +317,13 @@ int RunHost(const Options& options) {
     return kExitNotPlugin;
   }
   Print("  PE32 i386 DLL, loaded at %p\n", static_cast<void*>(plugin));
-  Session session = {};
-  session.plugin = plugin;
-  if (!BindExports(plugin, &session.exports, &reason)) {
+  session->plugin = plugin;
+  if (!BindExports(plugin, &session->exports, &reason)) {
     PrintError("standin_host: %s is not a plug-in: %s\n", pathText.c_str(), reason.c_str());
     FreeLibrary(plugin);
     return kExitNotPlugin;
   }
-  InitHostServices(&session.host, plugin, &options.script);
-  session.host.allocator.failAt = options.failAllocation;
-  if (options.openRuns > 0 || options.cycles > 0) {
-    if (options.openRuns > 0) MeasureDialogOpening(&session, options.openRuns);
-    if (options.cycles > 0) RunCycles(&session, options.cycles);
-  } else {
-    RunRoad(&session);
-  }
-  return Finish(&session);
+  InitHostServices(&session->host, plugin, &options.script);
+  session->host.allocator.failAt = options.failAllocation;
+  return kExitClean;
 }

@@ -56,4 +56,10 @@ void CloseInterface(Session* session, Instance* instance, void* object, const Gu
 // any other failure is the plug-in's.
 Status InvokeTool(Session* session, void* object);
 
-int RunHost(const Options& options);
+// Checks and loads the plug-in file, binds its exports and sets up the
+// host's services in place; kExitClean when ready, else the exit code, with
+// the reason printed.
+int OpenSession(const Options& options, Session* session);
+// Asks DllCanUnloadNow, checks that everything was given back, unloads the
+// plug-in and returns the run's exit code.
+int FinishSession(Session* session);

@@ -3,7 +3,7 @@
 // environment variable FAKE_PLUGIN_FAULT names the one fault to commit.
 #include <windows.h>
 
-#include "module/exports.h"
+#include "host/plugin_interfaces.h"
 
 extern "C" IMAGE_DOS_HEADER __ImageBase;
 

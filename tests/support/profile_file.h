@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "settings/settings.h"
+#include "plugin/settings/settings.h"
 
 namespace profile_file {
 

@@ -1,9 +1,0 @@
-#include "module/os_status.h"
-
-#include <windows.h>
-
-Status StatusFromLastError() {
-  DWORD error = GetLastError();
-  if (error == ERROR_SUCCESS) return ERR_FAIL;
-  return static_cast<Status>(HRESULT_FROM_WIN32(error));
-}

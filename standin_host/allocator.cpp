@@ -1,0 +1,97 @@
+#include "standin_host/allocator.h"
+
+#include <string.h>
+#include <windows.h>
+
+#include "standin_host/console.h"
+
+namespace {
+
+Status PLUGIN_CALL AllocatorQueryInterface(HostAllocator*, const Guid*, void** out) {
+  return NoInterface(out);
+}
+uint32_t PLUGIN_CALL AllocatorAddRef(HostAllocator* self) {
+  return static_cast<uint32_t>(++StateOf<Allocator>(self)->references);
+}
+uint32_t PLUGIN_CALL AllocatorRelease(HostAllocator* self) {
+  Allocator* allocator = StateOf<Allocator>(self);
+  return CountRelease(&allocator->references, allocator->ledger, "HostAllocator");
+}
+void* PLUGIN_CALL Allocate(HostAllocator* self, uint32_t size) {
+  return AllocateBlock(StateOf<Allocator>(self), size);
+}
+Status PLUGIN_CALL Free(HostAllocator* self, void* block) {
+  Allocator* allocator = StateOf<Allocator>(self);
+  if (BlockSize(allocator, block) == 0) {
+    ReportProblem(allocator->ledger,
+                  "Free was given %p, which is no live block of this allocator (freed twice?)",
+                  block);
+    return kHostInvalidArgument;
+  }
+  FreeBlock(allocator, block);
+  return STATUS_OK;
+}
+
+const AnyMethod* AllocatorMethods() {
+  static const std::array<AnyMethod, kAllocatorFree + 1> table = [] {
+    auto slots = UnexpectedTable<kAllocatorKind>(std::make_index_sequence<kAllocatorFree + 1>());
+    slots[kSlotQueryInterface] = Slot(AllocatorQueryInterface);
+    slots[kSlotAddRef] = Slot(AllocatorAddRef);
+    slots[kSlotRelease] = Slot(AllocatorRelease);
+    slots[kAllocatorAllocate] = Slot(Allocate);
+    slots[kAllocatorFree] = Slot(Free);
+    return slots;
+  }();
+  return table.data();
+}
+
+}  // namespace
+
+void InitAllocator(Allocator* allocator, Ledger* ledger) {
+  allocator->object = {{AllocatorMethods()}, allocator};
+  allocator->ledger = ledger;
+  allocator->live.clear();
+  allocator->requests = allocator->allocations = allocator->frees = 0;
+  allocator->references = 0;
+  allocator->failAt = allocator->refusedAt = 0;
+  allocator->phase = "the host";
+}
+
+uint32_t BlockSize(const Allocator* allocator, const void* block) {
+  for (const Allocator::Block& live : allocator->live) {
+    if (live.address == block) return live.size;
+  }
+  return 0;
+}
+
+void* AllocateBlock(Allocator* allocator, uint32_t size) {
+  uint32_t request = ++allocator->requests;
+  if (request == allocator->failAt) {
+    allocator->refusedAt = request;
+    Print("  Allocation %u: %u bytes for %s, refused on purpose (--fail-allocation)\n", request,
+          size, allocator->phase);
+    return nullptr;
+  }
+  void* block = HeapAlloc(GetProcessHeap(), 0, size == 0 ? 1 : size);
+  if (block == nullptr) return nullptr;
+  Print("  Allocation %u: %u bytes for %s\n", request, size, allocator->phase);
+  // Fresh blocks are not zeroed by the host; the pattern makes it visible.
+  memset(block, 0xCD, size);
+  allocator->live.push_back(Allocator::Block{block, size == 0 ? 1 : size});
+  ++allocator->allocations;
+  return block;
+}
+
+void FreeBlock(Allocator* allocator, void* block) {
+  for (size_t i = 0; i < allocator->live.size(); ++i) {
+    if (allocator->live[i].address != block) continue;
+    allocator->live.erase(allocator->live.begin() + static_cast<ptrdiff_t>(i));
+    HeapFree(GetProcessHeap(), 0, block);
+    ++allocator->frees;
+    return;
+  }
+}
+
+bool RefusedSince(const Allocator* allocator, uint32_t requestsBefore) {
+  return allocator->refusedAt != 0 && allocator->refusedAt > requestsBefore;
+}

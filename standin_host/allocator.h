@@ -1,0 +1,38 @@
+// The HostAllocator: every block the plug-in takes, counted so that leaks,
+// double frees and foreign addresses show, with one request refusable on
+// purpose (--fail-allocation).
+#pragma once
+
+#include <vector>
+
+#include "host/host_interfaces.h"
+#include "standin_host/service_object.h"
+
+struct Allocator {
+  struct Block {
+    void* address;
+    uint32_t size;
+  };
+  ServiceObject<HostAllocator, Allocator> object;
+  Ledger* ledger;
+  std::vector<Block> live;
+  uint32_t requests;  // every request, the refused one included
+  uint32_t allocations;
+  uint32_t frees;
+  int32_t references;
+  uint32_t failAt;     // the request to refuse (--fail-allocation), 0 for none
+  uint32_t refusedAt;  // the request that was refused, 0 while none was
+  const char* phase;   // what the host is doing, for the report
+};
+
+void InitAllocator(Allocator* allocator, Ledger* ledger);
+
+// The size of a live block from the allocator, 0 for any other address.
+uint32_t BlockSize(const Allocator* allocator, const void* block);
+// Null for the request that --fail-allocation names, as when memory runs out.
+void* AllocateBlock(Allocator* allocator, uint32_t size);
+void FreeBlock(Allocator* allocator, void* block);
+
+// True when the allocation refused on purpose happened after `requestsBefore`
+// requests, i.e. during the call that began then.
+bool RefusedSince(const Allocator* allocator, uint32_t requestsBefore);

@@ -1,0 +1,23 @@
+// The HostCallback: resource scopes, each opened and closed once with its
+// own cookie, and the way to the dialog service.
+#pragma once
+
+#include <windows.h>
+
+#include <vector>
+
+#include "standin_host/dialog_service.h"
+
+struct Callback {
+  ServiceObject<HostCallback, Callback> object;
+  Ledger* ledger;
+  HMODULE plugin;
+  DialogRunner* dialogRunner;
+  int32_t references;
+  std::vector<uint32_t> openCookies;
+  std::vector<uint32_t> closedCookies;
+  uint32_t nextCookie;
+  uint32_t scopesOpened;
+};
+
+void InitCallback(Callback* callback, Ledger* ledger, HMODULE plugin, DialogRunner* dialogRunner);

@@ -1,0 +1,91 @@
+#include "standin_host/dialog_service.h"
+
+#include "standin_host/console.h"
+#include "standin_host/dialog_timing.h"
+
+namespace {
+
+Status PLUGIN_CALL DialogQueryInterface(HostDialogService* self, const Guid* iid, void** out) {
+  DialogRunner* runner = StateOf<DialogRunner>(self);
+  if (!SameGuid(*iid, IID_HostDialogService)) return NoInterface(out);
+  *out = ReferenceDialogService(runner);
+  return STATUS_OK;
+}
+uint32_t PLUGIN_CALL DialogAddRef(HostDialogService* self) {
+  return static_cast<uint32_t>(++StateOf<DialogRunner>(self)->references);
+}
+uint32_t PLUGIN_CALL DialogRelease(HostDialogService* self) {
+  DialogRunner* runner = StateOf<DialogRunner>(self);
+  return CountRelease(&runner->references, runner->ledger, "HostDialogService");
+}
+
+const char* DialogResultName(INT_PTR result) {
+  switch (result) {
+    case IDOK:
+      return "OK";
+    case IDCANCEL:
+      return "Cancel";
+    case -1:
+      return "failed";
+    default:
+      return "other";
+  }
+}
+
+intptr_t PLUGIN_CALL RunModalDialog(HostDialogService* self, void* instance, int32_t dialogId,
+                                    DialogProcFn proc) {
+  DialogRunner* runner = StateOf<DialogRunner>(self);
+  if (runner->references <= 0) {
+    ReportProblem(runner->ledger, "RunModalDialog was called on a dialog service not obtained");
+  }
+  if (runner->openScopes->empty()) {
+    ReportProblem(runner->ledger, "RunModalDialog was called outside a resource scope");
+  } else if (instance != runner->scopeModule) {
+    ReportProblem(runner->ledger,
+                  "RunModalDialog was given instance handle %p, not the %p its resource scope "
+                  "yielded",
+                  instance, static_cast<void*>(runner->scopeModule));
+  }
+  Print("  RunModalDialog: dialog %d\n", static_cast<int>(dialogId));
+  INT_PTR result =
+      runner->cancelWhenReady
+          ? RunDialogCancelledWhenReady(static_cast<HINSTANCE>(instance), dialogId,
+                                        reinterpret_cast<DLGPROC>(proc), runner->ledger)
+          : RunScriptedDialog(static_cast<HINSTANCE>(instance), dialogId,
+                              reinterpret_cast<DLGPROC>(proc), *runner->script, runner->ledger);
+  runner->lastResult = result;
+  Print("  Dialog returned %d (%s)\n", static_cast<int>(result), DialogResultName(result));
+  return result;
+}
+
+const AnyMethod* DialogMethods() {
+  constexpr size_t kCount = kDialogServiceRunModalDialog + 1;
+  static const std::array<AnyMethod, kCount> table = [] {
+    auto slots = UnexpectedTable<kDialogKind>(std::make_index_sequence<kCount>());
+    slots[kSlotQueryInterface] = Slot(DialogQueryInterface);
+    slots[kSlotAddRef] = Slot(DialogAddRef);
+    slots[kSlotRelease] = Slot(DialogRelease);
+    slots[kDialogServiceRunModalDialog] = Slot(RunModalDialog);
+    return slots;
+  }();
+  return table.data();
+}
+
+}  // namespace
+
+void InitDialogRunner(DialogRunner* runner, Ledger* ledger, const DialogScript* script,
+                      const std::vector<uint32_t>* openScopes, HMODULE scopeModule) {
+  runner->object = {{DialogMethods()}, runner};
+  runner->ledger = ledger;
+  runner->script = script;
+  runner->openScopes = openScopes;
+  runner->scopeModule = scopeModule;
+  runner->references = 0;
+  runner->lastResult = 0;
+  runner->cancelWhenReady = false;
+}
+
+HostDialogService* ReferenceDialogService(DialogRunner* runner) {
+  ++runner->references;
+  return &runner->object.iface;
+}

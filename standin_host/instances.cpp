@@ -1,0 +1,100 @@
+#include "standin_host/instances.h"
+
+#include <string.h>
+
+namespace {
+
+Instance* InstanceOf(HostObjectHeader* header) {
+  char* block = reinterpret_cast<char*>(header) - offsetof(Instance::Block, header);
+  return reinterpret_cast<Instance::Block*>(block)->instance;
+}
+
+// The host serves no interface from its instances; the module only forwards
+// queries here.
+Status PLUGIN_CALL InstanceQueryInterface(HostObjectHeader*, const Guid*, void** out) {
+  return NoInterface(out);
+}
+uint32_t PLUGIN_CALL InstanceAddRef(HostObjectHeader* self) {
+  Instance* instance = InstanceOf(self);
+  ++instance->addRefs;
+  ++instance->tally->references;
+  return static_cast<uint32_t>(++instance->references);
+}
+uint32_t PLUGIN_CALL InstanceRelease(HostObjectHeader* self) {
+  Instance* instance = InstanceOf(self);
+  ++instance->releases;
+  --instance->tally->references;
+  return CountRelease(&instance->references, instance->ledger, "class instance");
+}
+
+const AnyMethod* InstanceMethods() {
+  static const std::array<AnyMethod, kSlotRelease + 1> table = {
+      {Slot(InstanceQueryInterface), Slot(InstanceAddRef), Slot(InstanceRelease)}};
+  return table.data();
+}
+
+}  // namespace
+
+Instance* CreateInstance(InstanceTally* tally, Allocator* allocator, HostCallback* callback,
+                         const Guid& classId, uint32_t size, InstanceCreateHook createHook,
+                         InstanceDestroyHook destroyHook) {
+  Ledger* ledger = allocator->ledger;
+  if (size < sizeof(HostObjectHeader)) {
+    ReportProblem(ledger, "class %s declares instances of %u bytes, too small for the header",
+                  FormatGuid(classId).c_str(), size);
+    return nullptr;
+  }
+  uint32_t blockSize = static_cast<uint32_t>(offsetof(Instance::Block, header)) + size;
+  uint32_t requestsBefore = allocator->requests;
+  Instance::Block* block = static_cast<Instance::Block*>(AllocateBlock(allocator, blockSize));
+  if (block == nullptr) {
+    if (RefusedSince(allocator, requestsBefore)) {
+      ReportHostCausedFailure(ledger,
+                              "No instance of class %s: the host's own allocation was refused; "
+                              "the class is skipped",
+                              FormatGuid(classId).c_str());
+    } else {
+      ReportProblem(ledger, "out of memory for an instance of %u bytes", size);
+    }
+    return nullptr;
+  }
+  memset(block, 0, blockSize);
+  Instance* instance =
+      new Instance{ledger, allocator, tally, classId, size, destroyHook, block, 1, 0, 0};
+  ++tally->live;
+  ++tally->references;
+  block->instance = instance;
+  block->header.instanceMethods = InstanceMethods();
+  block->header.unused = 0;
+  block->header.callback = callback;
+  block->header.allocator = &allocator->object.iface;
+  Status status = createHook(&block->header);
+  if (status != STATUS_OK) {
+    ReportProblem(ledger, "the create hook of class %s failed with 0x%08X",
+                  FormatGuid(classId).c_str(), status);
+    FreeBlock(allocator, block);
+    --tally->live;
+    --tally->references;
+    delete instance;
+    return nullptr;
+  }
+  return instance;
+}
+
+HostObjectHeader* InstanceHeader(Instance* instance) { return &instance->block->header; }
+
+void DestroyInstance(Instance* instance) {
+  if (instance->references != 1) {
+    ReportProblem(instance->ledger,
+                  "the instance of class %s holds %d references once its interfaces are "
+                  "released; only the host's 1 should remain (AddRef %u, Release %u)",
+                  FormatGuid(instance->classId).c_str(), instance->references, instance->addRefs,
+                  instance->releases);
+  }
+  --instance->references;
+  --instance->tally->references;
+  --instance->tally->live;
+  instance->destroyHook(&instance->block->header);
+  FreeBlock(instance->allocator, instance->block);
+  delete instance;
+}

@@ -1,0 +1,105 @@
+// The shipped DLL as the host loads it: its export table, and one pass
+// through its exports from class info to unloading.
+#include <windows.h>
+
+#include "plugin/dialog/dialog_ids.h"
+#include "test_config.h"
+#include "tests/plugin/module/module_fixture.h"
+
+namespace {
+
+using host_doubles::DictionaryDouble;
+using host_doubles::ParseGuid;
+using host_doubles::RegistryDouble;
+
+typedef std::vector<std::string> Events;
+
+class PluginDll : public ModuleTest {
+ protected:
+  void SetUp() override {
+    ModuleTest::SetUp();
+    dll_ = LoadLibraryA(PLUGIN_DLL_PATH);
+    ASSERT_NE(nullptr, dll_);
+  }
+  void TearDown() override {
+    if (dll_ != nullptr) FreeLibrary(dll_);
+    ModuleTest::TearDown();
+  }
+
+  template <typename Fn>
+  Fn Export(const char* name) {
+    FARPROC address = GetProcAddress(dll_, name);
+    EXPECT_NE(nullptr, address) << name;
+    return reinterpret_cast<Fn>(address);
+  }
+
+  HMODULE dll_ = nullptr;
+};
+
+TEST_F(PluginDll, ExportsOrdinalsOneToFiveInNameOrder) {
+  const char* names[] = {"DllCanUnloadNow", "DllGetClassForm", "DllGetClassInfo",
+                         "DllGetClassObject", "DllGetInterface"};
+  for (int ordinal = 1; ordinal <= 5; ++ordinal) {
+    SCOPED_TRACE(names[ordinal - 1]);
+    FARPROC byOrdinal = GetProcAddress(dll_, MAKEINTRESOURCEA(ordinal));
+    EXPECT_NE(nullptr, byOrdinal);
+    EXPECT_EQ(GetProcAddress(dll_, names[ordinal - 1]), byOrdinal);
+  }
+  EXPECT_EQ(nullptr, GetProcAddress(dll_, MAKEINTRESOURCEA(6)));
+}
+
+TEST_F(PluginDll, HostDrivesRegistrationFromClassInfoToUnload) {
+  auto canUnload = Export<DllCanUnloadNowFn>("DllCanUnloadNow");
+  auto classForm = Export<DllGetClassFormFn>("DllGetClassForm");
+  auto classInfo = Export<DllGetClassInfoFn>("DllGetClassInfo");
+  auto getInterface = Export<DllGetInterfaceFn>("DllGetInterface");
+  ASSERT_FALSE(HasFailure());
+  EXPECT_EQ(STATUS_OK, canUnload());
+
+  ClassInfoRecord* table = nullptr;
+  ASSERT_EQ(STATUS_OK, classInfo(allocator(), &table));
+  std::vector<std::string> expected = ExpectedClassInfo(allocator_.fillPattern);
+  for (size_t i = 0; i < expected.size(); ++i) {
+    EXPECT_EQ(expected[i], Hex(&table[i], sizeof(ClassInfoRecord))) << "record " << i;
+  }
+
+  const Guid registrationClass = ParseGuid("ED521726-737B-11CE-8A1D-08000757FC90");
+  const Guid registrationInterface = ParseGuid("AC3E7803-0002-8FE5-0000-080007160DC3");
+  uint32_t size = 0;
+  InstanceCreateHook create = nullptr;
+  InstanceDestroyHook destroy = nullptr;
+  ASSERT_EQ(STATUS_OK, classForm(&registrationClass, &size, &create, &destroy));
+  EXPECT_EQ(28u, size);
+  EXPECT_EQ(STATUS_OK, create(owner_.instance()));
+
+  InterfaceObject* registration = nullptr;
+  ASSERT_EQ(STATUS_OK, getInterface(owner_.instance(), &registrationClass, &registrationInterface,
+                                    &registration));
+  EXPECT_EQ(ERR_IN_USE, canUnload());
+
+  // The DLL's own entry point gave it its handle; the scope yields the DLL.
+  callback_.scopeInstance = dll_;
+  DictionaryDouble dictionary(&log_);
+  RegistryDouble registry(&log_, &dictionary);
+  typedef Status(PLUGIN_CALL * RegisterFn)(InterfaceObject*, HostRegistry*, uint32_t);
+  EXPECT_EQ(STATUS_OK, MethodAt<RegisterFn>(registration, 3)(
+                           registration, reinterpret_cast<HostRegistry*>(&registry), 77));
+  EXPECT_EQ(std::vector<void*>{dll_}, callback_.openedModules);
+  char name[256];
+  int length = LoadStringA(dll_, IDS_DISPLAY_NAME, name, sizeof name);
+  ASSERT_EQ(2u, dictionary.puts.size());
+  EXPECT_EQ(std::string(name, length), dictionary.puts[0].value);
+  EXPECT_EQ(77u, registry.entries.at(0).entryValue);
+
+  EXPECT_EQ(0u, CallRelease(registration));
+  EXPECT_EQ(STATUS_OK, canUnload());
+  destroy(owner_.instance());
+
+  EXPECT_EQ(
+      Events({"Allocate(200)", "Allocate(12)", "AddRef(owner)", "AddRef(owner)",
+              "OpenResourceScope", "CloseResourceScope", "AddEntry", "PutValue(displayNameString)",
+              "PutValue(alwaysEnabled)", "Free", "Release(owner)", "Release(owner)"}),
+      log_.events());
+}
+
+}  // namespace
