@@ -3,6 +3,7 @@
 #include <psapi.h>
 
 #include <algorithm>
+#include <cmath>
 #include <string>
 #include <vector>
 
@@ -68,7 +69,8 @@ struct Timing {
 double Percentile(std::vector<double> values, double fraction) {
   if (values.empty()) return 0;
   std::sort(values.begin(), values.end());
-  size_t index = static_cast<size_t>(fraction * static_cast<double>(values.size() - 1) + 0.5);
+  size_t index =
+      static_cast<size_t>(std::lround(fraction * static_cast<double>(values.size() - 1)));
   return values[index];
 }
 

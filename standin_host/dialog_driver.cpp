@@ -68,7 +68,8 @@ void PressKey(HWND dialog, WPARAM virtualKey) {
   HWND target = GetFocus();
   if (target == nullptr) target = dialog;
   PostMessageW(target, WM_KEYDOWN, virtualKey, 1);
-  PostMessageW(target, WM_KEYUP, virtualKey, 0xC0000001);
+  // Repeat count 1; the key was down and is being released.
+  PostMessageW(target, WM_KEYUP, virtualKey, static_cast<LPARAM>(0xC0000001u));
 }
 
 void PressCloseBox(HWND dialog) { PostMessageW(dialog, WM_SYSCOMMAND, SC_CLOSE, 0); }
