@@ -231,7 +231,9 @@ ShownValues ExpectedValues(const ActionEffect& effect, const DialogView& before)
 }
 
 void Fail(ActorRun* run, const std::string& problem) {
-  if (run->failure.empty()) run->failure = problem;
+  if (!run->failure.empty()) return;
+  run->failure = problem;
+  run->actionsBeforeFailure = run->actions.size();
 }
 
 void PostMarker(ActorRun* run) { PostMessageW(run->marker, kMarkerMessage, 0, 0); }
@@ -422,7 +424,8 @@ const char* EndingName(Ending ending) {
 }
 
 std::string ActionList(const ActorRun& run) {
+  size_t count = run.failure.empty() ? run.actions.size() : run.actionsBeforeFailure;
   std::string list;
-  for (const std::string& action : run.actions) list += (list.empty() ? "" : ", ") + action;
+  for (size_t i = 0; i < count; ++i) list += (list.empty() ? "" : ", ") + run.actions[i];
   return "[" + list + "]";
 }

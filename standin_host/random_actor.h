@@ -45,7 +45,8 @@ struct ActorRun {
   Ending ending;
   // What happened, for the verdict and the report.
   std::vector<std::string> actions;
-  std::string failure;  // the first thing that went wrong, empty while none
+  std::string failure;          // the first thing that went wrong, empty while none
+  size_t actionsBeforeFailure;  // the actions that led to it
   int dialogsOpened;
   bool endingDelivered;
   INT_PTR expectedResult;  // what the ending must make the dialog return
@@ -67,5 +68,6 @@ void ActOnDialog(HWND dialog, void* context);
 // Releases what the run kept after its dialog has ended.
 void FinishActorRun(ActorRun* run);
 const char* EndingName(Ending ending);
-// The list of actions as the report prints them: [a, b, c].
+// The actions that led to the failure (all of them when none), as the report
+// prints them: [a, b, c].
 std::string ActionList(const ActorRun& run);
