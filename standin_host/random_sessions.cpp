@@ -13,26 +13,30 @@ struct StoredKey {
   int value;
 };
 
-std::string TrimmedKey(const std::string& line, size_t equals) {
-  size_t first = line.find_first_not_of(" \t");
-  size_t last = line.find_last_not_of(" \t", equals - 1);
-  if (first >= equals || last == std::string::npos) return std::string();
-  return line.substr(first, last - first + 1);
+std::string Trimmed(const std::string& text) {
+  size_t first = text.find_first_not_of(" \t");
+  if (first == std::string::npos) return std::string();
+  return text.substr(first, text.find_last_not_of(" \t") - first + 1);
 }
 
-// A line `key=value` with the value exactly in plain form. The key is
-// matched as the platform matches it (any case, blanks around it), since a
-// rewrite keeps the key as the file spelled it.
+// A line `key=value` in the settings section with the value in plain form
+// (no sign, no leading zeros, nothing after it). Section and key are matched
+// as the platform matches them, in any case; blanks around key and value are
+// allowed because the platform's writer keeps a line whose value already
+// reads the same.
 bool HasPlainLine(const std::string& bytes, const std::string& key, const std::string& value) {
   size_t start = 0;
+  bool inSection = false;
   while (start <= bytes.size()) {
     size_t end = bytes.find_first_of("\r\n", start);
     if (end == std::string::npos) end = bytes.size();
-    std::string line = bytes.substr(start, end - start);
+    std::string line = Trimmed(bytes.substr(start, end - start));
+    if (!line.empty() && line[0] == '[')
+      inSection = lstrcmpiA(line.c_str(), "[VELConfigData]") == 0;
     size_t equals = line.find('=');
-    if (equals != std::string::npos && equals > 0 &&
-        lstrcmpiA(TrimmedKey(line, equals).c_str(), key.c_str()) == 0 &&
-        line.compare(equals + 1, std::string::npos, value) == 0) {
+    if (inSection && equals != std::string::npos &&
+        lstrcmpiA(Trimmed(line.substr(0, equals)).c_str(), key.c_str()) == 0 &&
+        Trimmed(line.substr(equals + 1)) == value) {
       return true;
     }
     start = end + 1;
