@@ -398,8 +398,13 @@ void ActOnDialog(HWND dialog, void* context) {
     EndDialog(dialog, kEndedByHost);
     return;
   }
-  std::string problem = BrokenRule(ViewDialog(dialog));
+  DialogView view = ViewDialog(dialog);
+  std::string problem = BrokenRule(view);
   if (!problem.empty()) Fail(run, "when the dialog opened, " + problem);
+  if (!(view.values == run->openingValues)) {
+    Fail(run, "the dialog opened showing " + DescribeValues(view.values) + ", the file holds " +
+                  DescribeValues(run->openingValues));
+  }
   StartNextAction(run);
 }
 

@@ -43,6 +43,7 @@ struct ActorRun {
   SeededRandom* random;
   int actionsLeft;
   Ending ending;
+  ShownValues openingValues;  // what the dialog must show when it opens
   // What happened, for the verdict and the report.
   std::vector<std::string> actions;
   std::string failure;          // the first thing that went wrong, empty while none

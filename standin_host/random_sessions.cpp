@@ -7,6 +7,31 @@
 namespace {
 
 constexpr int kMostActions = 12;
+// The bit rates the dialog's list offers.
+constexpr int kOfferedRates[] = {160, 128, 112, 80, 64, 56, 48, 32};
+constexpr int kLowestRate = 32;
+
+int ReadSetting(const wchar_t* key, int fallback) {
+  return static_cast<int>(
+      GetPrivateProfileIntW(L"VELConfigData", key, fallback, SettingsFilePath().c_str()));
+}
+
+// What the dialog must show when it opens: the file as the platform reads
+// it (the plug-in's defaults for what is missing), in the forms the controls
+// offer: any other rate shows as the lowest, which forces the mono box.
+ShownValues OpeningValues() {
+  ShownValues values;
+  values.enabled = ReadSetting(L"enabled", 1) != 0 ? 1 : 0;
+  int rate = ReadSetting(L"bitRate", 16);
+  values.bitRate = kLowestRate;
+  for (int offered : kOfferedRates) {
+    if (offered == rate) values.bitRate = rate;
+  }
+  values.quality = ReadSetting(L"quality", 0) != 0 ? 1 : 0;
+  values.preprocessing =
+      ReadSetting(L"preprocessing", 1) != 0 || values.bitRate == kLowestRate ? 1 : 0;
+  return values;
+}
 
 struct StoredKey {
   const char* name;
@@ -116,6 +141,7 @@ bool RunOneSession(Session* session, const Options& options, int number) {
                   options.seed, number);
     return false;
   }
+  run.openingValues = OpeningValues();
   DialogRunner* runner = &session->host.dialogRunner;
   runner->actor = ActOnDialog;
   runner->actorContext = &run;

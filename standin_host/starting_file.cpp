@@ -146,8 +146,16 @@ std::wstring SettingsFilePath() {
   return path + L"VELCNFG.INI";
 }
 
-bool PutSettingsFile(const StartingFile& file) {
-  std::wstring path = SettingsFilePath();
+namespace {
+
+// The platform keeps a parsed copy of a profile file and may not notice a
+// change made behind its back within the same tick of the file clock; all
+// three names null drops that copy.
+void ForgetCachedProfile(const std::wstring& path) {
+  WritePrivateProfileStringW(nullptr, nullptr, nullptr, path.c_str());
+}
+
+bool WriteOrDelete(const StartingFile& file, const std::wstring& path) {
   if (!file.present) return DeleteFileW(path.c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND;
   HANDLE handle = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -157,6 +165,15 @@ bool PutSettingsFile(const StartingFile& file) {
                       nullptr) &&
             written == file.bytes.size();
   CloseHandle(handle);
+  return ok;
+}
+
+}  // namespace
+
+bool PutSettingsFile(const StartingFile& file) {
+  std::wstring path = SettingsFilePath();
+  bool ok = WriteOrDelete(file, path);
+  ForgetCachedProfile(path);
   return ok;
 }
 
