@@ -170,6 +170,9 @@ void RunRandomSessions(Session* session, const Options& options) {
   QueryPerformanceFrequency(&frequency);
   QueryPerformanceCounter(&started);
   int failed = 0;
+  // Printed first, so that a run that crashes can still be repeated.
+  Print("Random sessions: seed %u, sessions %d to %d\n", options.seed, options.firstSession,
+        options.firstSession + options.randomSessions - 1);
   SetReportQuiet(true);
   for (int i = 0; i < options.randomSessions; ++i) {
     if (!RunOneSession(session, options, options.firstSession + i)) ++failed;
