@@ -6,8 +6,6 @@
 
 namespace {
 
-constexpr int kLowestRate = 32;
-
 std::string Usable(const char* control, bool usable) {
   return std::string("the ") + control + (usable ? " is enabled" : " is greyed");
 }

@@ -9,6 +9,9 @@
 
 #include <string>
 
+// The lowest rate the list offers, where the mono conversion is forced.
+constexpr int kLowestRate = 32;
+
 // The values the dialog shows, as DialogField values read them.
 struct ShownValues {
   int enabled;

@@ -14,7 +14,6 @@ const wchar_t kMarkerClass[] = L"StandinHostInputMarker";
 constexpr int kEndingRounds = 4;
 // What the host gives EndDialog when the dialog would not end.
 constexpr INT_PTR kEndedByHost = 0x7FFF;
-constexpr int kLowestRate = 32;
 
 struct Action {
   std::string name;
@@ -276,8 +275,7 @@ void JudgeAction(ActorRun* run) {
   std::string problem = BrokenRule(after);
   if (problem.empty() && after.listDropped) problem = "the bit-rate list is still open";
   ShownValues expected = ExpectedValues(run->effect, run->before);
-  if (problem.empty() && run->effect.kind != EffectKind::kRulesOnly &&
-      !(after.values == expected)) {
+  if (problem.empty() && !(after.values == expected)) {
     problem = "the dialog shows " + DescribeValues(after.values) + " instead of " +
               DescribeValues(expected) +
               (UsableBefore(run->before, run->effect.id) ? "" : " (the control was greyed)");

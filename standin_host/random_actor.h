@@ -27,7 +27,7 @@ struct ActorStep {
 
 // What an action must do to the values shown, judged against the view
 // before it; a control that was greyed must take no input.
-enum class EffectKind { kNothing, kToggle, kQuality, kRate, kRulesOnly };
+enum class EffectKind { kNothing, kToggle, kQuality, kRate };
 
 struct ActionEffect {
   EffectKind kind;

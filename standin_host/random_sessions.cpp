@@ -1,6 +1,7 @@
 #include "standin_host/random_sessions.h"
 
 #include "standin_host/console.h"
+#include "standin_host/dialog_rules.h"
 #include "standin_host/random_actor.h"
 #include "standin_host/starting_file.h"
 
@@ -9,7 +10,6 @@ namespace {
 constexpr int kMostActions = 12;
 // The bit rates the dialog's list offers.
 constexpr int kOfferedRates[] = {160, 128, 112, 80, 64, 56, 48, 32};
-constexpr int kLowestRate = 32;
 
 int ReadSetting(const wchar_t* key, int fallback) {
   return static_cast<int>(
@@ -171,8 +171,8 @@ void RunRandomSessions(Session* session, const Options& options) {
   QueryPerformanceCounter(&started);
   int failed = 0;
   // Printed first, so that a run that crashes can still be repeated.
-  Print("Random sessions: seed %u, sessions %d to %d\n", options.seed, options.firstSession,
-        options.firstSession + options.randomSessions - 1);
+  Print("Random user sessions %d to %d of seed %u\n", options.firstSession,
+        options.firstSession + options.randomSessions - 1, options.seed);
   SetReportQuiet(true);
   for (int i = 0; i < options.randomSessions; ++i) {
     if (!RunOneSession(session, options, options.firstSession + i)) ++failed;
