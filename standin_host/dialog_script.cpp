@@ -31,29 +31,6 @@ const FieldControl kFields[] = {
     {DialogField::kPreprocessing, "preprocessing", IDC_STEREO_TO_MONO},
 };
 
-// The value a field shows, as the user reads it; -1 when nothing is chosen.
-int ShownValue(HWND dialog, DialogField field) {
-  switch (field) {
-    case DialogField::kEnabled:
-      return IsChecked(dialog, IDC_ENABLE) ? 1 : 0;
-    case DialogField::kPreprocessing:
-      return IsChecked(dialog, IDC_STEREO_TO_MONO) ? 1 : 0;
-    case DialogField::kQuality:
-      if (IsChecked(dialog, IDC_QUALITY_HIGH)) return 0;
-      return IsChecked(dialog, IDC_QUALITY_NORMAL) ? 1 : -1;
-    case DialogField::kBitRate: {
-      int index = SelectedIndex(dialog, IDC_BITRATE);
-      if (index < 0) return -1;
-      wchar_t text[32] = {};
-      HWND list = GetDlgItem(dialog, IDC_BITRATE);
-      if (SendMessageW(list, CB_GETLBTEXTLEN, index, 0) >= 32) return -1;
-      SendMessageW(list, CB_GETLBTEXT, index, reinterpret_cast<LPARAM>(text));
-      return _wtoi(text);
-    }
-  }
-  return -1;
-}
-
 bool FieldEnabled(HWND dialog, DialogField field) {
   if (field == DialogField::kQuality) {
     return IsEnabled(dialog, IDC_QUALITY_HIGH) && IsEnabled(dialog, IDC_QUALITY_NORMAL);
@@ -181,6 +158,28 @@ void OnDialogReady(HWND dialog, void* context) {
 }
 
 }  // namespace
+
+int ShownValue(HWND dialog, DialogField field) {
+  switch (field) {
+    case DialogField::kEnabled:
+      return IsChecked(dialog, IDC_ENABLE) ? 1 : 0;
+    case DialogField::kPreprocessing:
+      return IsChecked(dialog, IDC_STEREO_TO_MONO) ? 1 : 0;
+    case DialogField::kQuality:
+      if (IsChecked(dialog, IDC_QUALITY_HIGH)) return 0;
+      return IsChecked(dialog, IDC_QUALITY_NORMAL) ? 1 : -1;
+    case DialogField::kBitRate: {
+      int index = SelectedIndex(dialog, IDC_BITRATE);
+      if (index < 0) return -1;
+      wchar_t text[32] = {};
+      HWND list = GetDlgItem(dialog, IDC_BITRATE);
+      if (SendMessageW(list, CB_GETLBTEXTLEN, index, 0) >= 32) return -1;
+      SendMessageW(list, CB_GETLBTEXT, index, reinterpret_cast<LPARAM>(text));
+      return _wtoi(text);
+    }
+  }
+  return -1;
+}
 
 const char* FieldName(DialogField field) {
   for (const FieldControl& control : kFields) {

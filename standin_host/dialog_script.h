@@ -25,6 +25,10 @@ struct DialogScript {
 };
 
 const char* FieldName(DialogField field);
+// The value a field shows, as the user reads it (the ticked boxes, the text
+// of the selected list entry, the radio button that is on); -1 when nothing
+// is chosen.
+int ShownValue(HWND dialog, DialogField field);
 
 // Runs the dialog with DialogBoxParamW, so its Japanese texts show in any code
 // page. Prints what the dialog shows when it opens and after the choices. A

@@ -32,6 +32,24 @@ const char* DialogResultName(INT_PTR result) {
   }
 }
 
+// The user behind the dialog: a seeded random actor, one who cancels at once
+// (repeated runs), or the command line's script.
+INT_PTR RunForUser(DialogRunner* runner, HINSTANCE instance, int dialogId, DLGPROC proc) {
+  if (runner->actor != nullptr) {
+    INT_PTR result = RunDialog(instance, dialogId, proc, DialogCharset::kWide, runner->actor,
+                               runner->actorContext);
+    if (result == -1) {
+      ReportProblem(runner->ledger, "dialog %d could not be created (error %lu)", dialogId,
+                    GetLastError());
+    }
+    return result;
+  }
+  if (runner->cancelWhenReady) {
+    return RunDialogCancelledWhenReady(instance, dialogId, proc, runner->ledger);
+  }
+  return RunScriptedDialog(instance, dialogId, proc, *runner->script, runner->ledger);
+}
+
 intptr_t PLUGIN_CALL RunModalDialog(HostDialogService* self, void* instance, int32_t dialogId,
                                     DialogProcFn proc) {
   DialogRunner* runner = StateOf<DialogRunner>(self);
@@ -47,12 +65,8 @@ intptr_t PLUGIN_CALL RunModalDialog(HostDialogService* self, void* instance, int
                   instance, static_cast<void*>(runner->scopeModule));
   }
   Print("  RunModalDialog: dialog %d\n", static_cast<int>(dialogId));
-  INT_PTR result =
-      runner->cancelWhenReady
-          ? RunDialogCancelledWhenReady(static_cast<HINSTANCE>(instance), dialogId,
-                                        reinterpret_cast<DLGPROC>(proc), runner->ledger)
-          : RunScriptedDialog(static_cast<HINSTANCE>(instance), dialogId,
-                              reinterpret_cast<DLGPROC>(proc), *runner->script, runner->ledger);
+  INT_PTR result = RunForUser(runner, static_cast<HINSTANCE>(instance), dialogId,
+                              reinterpret_cast<DLGPROC>(proc));
   runner->lastResult = result;
   Print("  Dialog returned %d (%s)\n", static_cast<int>(result), DialogResultName(result));
   return result;
@@ -83,6 +97,8 @@ void InitDialogRunner(DialogRunner* runner, Ledger* ledger, const DialogScript* 
   runner->references = 0;
   runner->lastResult = 0;
   runner->cancelWhenReady = false;
+  runner->actor = nullptr;
+  runner->actorContext = nullptr;
 }
 
 HostDialogService* ReferenceDialogService(DialogRunner* runner) {

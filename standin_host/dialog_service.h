@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "host/host_interfaces.h"
+#include "standin_host/dialog_driver.h"
 #include "standin_host/dialog_script.h"
 #include "standin_host/service_object.h"
 
@@ -23,6 +24,10 @@ struct DialogRunner {
   // Repeated runs: no script, the dialog is cancelled as soon as its
   // WM_INITDIALOG has returned, and nothing is printed.
   bool cancelWhenReady;
+  // When set, this acts on the dialog once it is ready instead of the script
+  // (random user sessions); it must end the dialog.
+  DialogReadyFn actor;
+  void* actorContext;
 };
 
 void InitDialogRunner(DialogRunner* runner, Ledger* ledger, const DialogScript* script,

@@ -1,9 +1,11 @@
 // The stand-in host: loads a plug-in and drives it from the outside, as the
 // authoring host does, reporting what it sees. The command line decides what
-// runs: the host's road once, or the benchmarks. See session.h.
+// runs: the host's road once, the benchmarks, or seeded random user
+// sessions. See session.h.
 #include "standin_host/bench.h"
 #include "standin_host/console.h"
 #include "standin_host/options.h"
+#include "standin_host/random_sessions.h"
 #include "standin_host/session.h"
 
 int wmain(int argc, wchar_t** argv) {
@@ -19,6 +21,8 @@ int wmain(int argc, wchar_t** argv) {
   if (options.openRuns > 0 || options.cycles > 0) {
     if (options.openRuns > 0) MeasureDialogOpening(&session, options.openRuns);
     if (options.cycles > 0) RunCycles(&session, options.cycles);
+  } else if (options.randomSessions > 0) {
+    RunRandomSessions(&session, options);
   } else {
     RunRoad(&session);
   }

@@ -23,6 +23,13 @@ const char kUsage[] =
     "                           instances, interfaces, Register, Invoke cancelled once\n"
     "                           ready, release); prints live allocations, instance\n"
     "                           references and process memory at sample cycles\n"
+    "  --random-sessions <n>    n seeded random user sessions instead of the road: a\n"
+    "                           random starting settings file, random mouse and\n"
+    "                           keyboard actions on the dialog, a random ending; the\n"
+    "                           dialog's rules and the file are checked throughout\n"
+    "  --seed <n>               the seed (0 to 4294967295); drawn when not given\n"
+    "  --first-session <k>      number of the first session (default 1), so that\n"
+    "                           --first-session k --random-sessions 1 repeats session k\n"
     "exit status:\n"
     "  0  clean: every call succeeded and everything taken was given back\n"
     "  1  problems: the plug-in misbehaved or left something behind (PROBLEM lines\n"
@@ -80,6 +87,11 @@ bool ParseChoice(const std::wstring& text, DialogChoice* choice, std::string* er
   return false;
 }
 
+// Random sessions: --random-sessions, --seed, --first-session. True when
+// argv[*i] was one of them (its value consumed); `error` says what was wrong.
+bool ParseRandomSessionOption(int argc, wchar_t** argv, int* i, Options* options,
+                              std::string* error);
+
 }  // namespace
 
 // A whole positive number, for the counting options.
@@ -100,6 +112,9 @@ bool ParseOptions(int argc, wchar_t** argv, Options* options, std::string* error
   options->script.ending = DialogEnding::kWaitForUser;
   options->failAllocation = 0;
   options->openRuns = options->cycles = 0;
+  options->randomSessions = 0;
+  options->firstSession = 1;
+  options->seed = static_cast<uint32_t>(GetTickCount() ^ (GetCurrentProcessId() << 16));
   bool endingGiven = false;
   for (int i = 1; i < argc; ++i) {
     std::wstring argument = argv[i];
@@ -114,6 +129,8 @@ bool ParseOptions(int argc, wchar_t** argv, Options* options, std::string* error
       endingGiven = isEnding = true;
     }
     if (isEnding) continue;
+    if (ParseRandomSessionOption(argc, argv, &i, options, error)) continue;
+    if (!error->empty()) return false;
     if (argument == L"--fail-allocation" || argument == L"--bench-open" ||
         argument == L"--cycles") {
       if (i + 1 == argc) {
@@ -160,6 +177,13 @@ bool ParseOptions(int argc, wchar_t** argv, Options* options, std::string* error
     *error = "no plug-in file given";
     return false;
   }
+  if (options->randomSessions > 0 &&
+      (options->openRuns > 0 || options->cycles > 0 || endingGiven ||
+       !options->script.choices.empty() || !options->script.capturePath.empty() ||
+       options->failAllocation != 0)) {
+    *error = "--random-sessions acts on the dialog itself; give no other run option with it";
+    return false;
+  }
   bool repeated = options->openRuns > 0 || options->cycles > 0;
   const DialogScript& script = options->script;
   if (repeated && (endingGiven || !script.choices.empty() || !script.capturePath.empty() ||
@@ -171,3 +195,38 @@ bool ParseOptions(int argc, wchar_t** argv, Options* options, std::string* error
   }
   return true;
 }
+
+namespace {
+
+bool ParseRandomSessionOption(int argc, wchar_t** argv, int* i, Options* options,
+                              std::string* error) {
+  std::wstring argument = argv[*i];
+  if (argument != L"--random-sessions" && argument != L"--seed" && argument != L"--first-session") {
+    return false;
+  }
+  if (*i + 1 == argc) {
+    *error = Utf8FromWide(argument.c_str()) + " needs a value";
+    return false;
+  }
+  const wchar_t* text = argv[++*i];
+  if (argument == L"--seed") {
+    wchar_t* end = nullptr;
+    unsigned long long value = wcstoull(text, &end, 10);
+    if (*text < L'0' || *text > L'9' || *end != L'\0' || value > 0xFFFFFFFFull) {
+      *error = "--seed " + Utf8FromWide(text) + ": expected a whole number from 0 to 4294967295";
+      return false;
+    }
+    options->seed = static_cast<uint32_t>(value);
+    return true;
+  }
+  long count = 0;
+  if (!ParseCount(argument, text, 1000000, &count, error)) return false;
+  if (argument == L"--random-sessions") {
+    options->randomSessions = static_cast<int>(count);
+  } else {
+    options->firstSession = static_cast<int>(count);
+  }
+  return true;
+}
+
+}  // namespace

@@ -13,6 +13,10 @@ struct Options {
   uint32_t failAllocation;  // the allocation request to refuse, 0 for none
   int openRuns;             // --bench-open: dialog openings to time, 0 for none
   int cycles;               // --cycles: whole roads to run, 0 for none
+  // Seeded random user sessions (random_sessions.h).
+  int randomSessions;  // --random-sessions: how many, 0 for none
+  int firstSession;    // --first-session: the number of the first, from 1
+  uint32_t seed;       // --seed; drawn and printed when not given
 };
 
 extern const char kUsage[];

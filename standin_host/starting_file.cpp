@@ -1,0 +1,194 @@
+#include "standin_host/starting_file.h"
+
+#include <windows.h>
+
+#include <vector>
+
+namespace {
+
+const char* const kKeys[] = {"enabled", "bitRate", "quality", "preprocessing", "version"};
+const int kOfferedRates[] = {160, 128, 112, 80, 64, 56, 48, 32};
+
+template <typename T, int N>
+const T& Pick(SeededRandom* random, const T (&items)[N]) {
+  return items[random->Below(N)];
+}
+
+std::string PlainValue(SeededRandom* random, int key) {
+  if (key == 1) return std::to_string(Pick(random, kOfferedRates));
+  return std::to_string(key == 4 ? 1 : random->Below(2));
+}
+
+// Printable noise without the characters that make sections, keys or
+// comments, so it stays one line of garbage.
+std::string Noise(SeededRandom* random) {
+  static const char kChars[] = "abcXYZ0123456789 !\"#$%&'()*+,-./:<>?@^_`{|}~\t";
+  std::string text;
+  int length = 1 + random->Below(24);
+  for (int i = 0; i < length; ++i) text += kChars[random->Below(sizeof kChars - 1)];
+  if (random->Chance(20)) text += static_cast<char>(0xA1 + random->Below(0x5E));
+  return text;
+}
+
+std::string HostileValue(SeededRandom* random, int key) {
+  std::string plain = PlainValue(random, key);
+  switch (random->Below(9)) {
+    case 0:
+      return "00" + plain;
+    case 1:
+      return "  " + plain + "  ";
+    case 2:
+      return std::to_string(static_cast<int>(random->Next() % 4001) - 2000);
+    case 3:
+      return "99999999999";
+    case 4:
+      return "-2147483649";
+    case 5:
+      return plain + "kbps";
+    case 6:
+      return "";
+    case 7:
+      return "0x" + plain;
+    default:
+      return Noise(random);
+  }
+}
+
+std::string KeyName(SeededRandom* random, int key) {
+  std::string name = kKeys[key];
+  if (random->Chance(10)) {
+    for (char& c : name) c = static_cast<char>(c >= 'a' ? c - 32 : c);
+  }
+  return random->Chance(10) ? " " + name + " " : name;
+}
+
+std::string KeyLine(SeededRandom* random, int key, bool hostile) {
+  std::string value =
+      hostile && random->Chance(40) ? HostileValue(random, key) : PlainValue(random, key);
+  return KeyName(random, key) + "=" + value;
+}
+
+std::string SectionHeader(SeededRandom* random) {
+  switch (random->Below(6)) {
+    case 0:
+      return "[velconfigdata]";
+    case 1:
+      return "  [VELConfigData]  ";
+    default:
+      return "[VELConfigData]";
+  }
+}
+
+std::string Extra(SeededRandom* random) {
+  switch (random->Below(4)) {
+    case 0:
+      return "; " + Noise(random);
+    case 1:
+      return "[Other" + std::to_string(random->Below(3)) + "]\nbitRate=64\nenabled=0";
+    case 2:
+      return "";
+    default:
+      return Noise(random);
+  }
+}
+
+std::vector<std::string> Lines(SeededRandom* random, bool hostile) {
+  std::vector<std::string> lines;
+  if (hostile && random->Chance(40)) lines.push_back(Extra(random));
+  if (!hostile || random->Chance(90)) lines.push_back(SectionHeader(random));
+  for (int key = 0; key < 5; ++key) {
+    if (hostile && random->Chance(20)) continue;
+    lines.push_back(KeyLine(random, key, hostile));
+    if (hostile && random->Chance(15)) lines.push_back(KeyLine(random, key, true));
+    if (hostile && random->Chance(10)) lines.push_back(Extra(random));
+  }
+  if (hostile && random->Chance(30)) lines.push_back(Extra(random));
+  return lines;
+}
+
+std::string LineEnd(SeededRandom* random, int style) {
+  static const char* const kEnds[] = {"\r\n", "\n", "\r", "\r\r\n", "\n\r"};
+  return kEnds[style < 0 ? random->Below(5) : style];
+}
+
+std::string Join(SeededRandom* random, const std::vector<std::string>& lines, bool hostile) {
+  // Mostly one style per file; sometimes every line picks its own.
+  int style = !hostile ? 0 : (random->Chance(25) ? -1 : random->Below(3));
+  std::string bytes;
+  for (size_t i = 0; i < lines.size(); ++i) {
+    std::string line = lines[i];
+    size_t inner = 0;
+    while ((inner = line.find('\n', inner)) != std::string::npos) {
+      std::string end = LineEnd(random, style);
+      line.replace(inner, 1, end);
+      inner += end.size();
+    }
+    bytes += line;
+    if (i + 1 < lines.size() || !hostile || random->Chance(80)) bytes += LineEnd(random, style);
+  }
+  return bytes;
+}
+
+}  // namespace
+
+StartingFile RandomStartingFile(SeededRandom* random) {
+  if (random->Chance(10)) return StartingFile{false, std::string()};
+  bool hostile = random->Chance(60);
+  return StartingFile{true, Join(random, Lines(random, hostile), hostile)};
+}
+
+std::wstring SettingsFilePath() {
+  wchar_t folder[MAX_PATH] = {};
+  UINT length = GetWindowsDirectoryW(folder, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return L"VELCNFG.INI";
+  std::wstring path = folder;
+  if (path.back() != L'\\') path += L'\\';
+  return path + L"VELCNFG.INI";
+}
+
+namespace {
+
+// The platform keeps a parsed copy of a profile file and may not notice a
+// change made behind its back within the same tick of the file clock; all
+// three names null drops that copy.
+void ForgetCachedProfile(const std::wstring& path) {
+  WritePrivateProfileStringW(nullptr, nullptr, nullptr, path.c_str());
+}
+
+bool WriteOrDelete(const StartingFile& file, const std::wstring& path) {
+  if (!file.present) return DeleteFileW(path.c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND;
+  HANDLE handle = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return false;
+  DWORD written = 0;
+  bool ok = WriteFile(handle, file.bytes.data(), static_cast<DWORD>(file.bytes.size()), &written,
+                      nullptr) &&
+            written == file.bytes.size();
+  CloseHandle(handle);
+  return ok;
+}
+
+}  // namespace
+
+bool PutSettingsFile(const StartingFile& file) {
+  std::wstring path = SettingsFilePath();
+  bool ok = WriteOrDelete(file, path);
+  ForgetCachedProfile(path);
+  return ok;
+}
+
+StartingFile ReadSettingsFile() {
+  StartingFile file = {false, std::string()};
+  HANDLE handle =
+      CreateFileW(SettingsFilePath().c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                  nullptr, OPEN_EXISTING, 0, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return file;
+  file.present = true;
+  char buffer[4096];
+  DWORD got = 0;
+  while (ReadFile(handle, buffer, sizeof buffer, &got, nullptr) && got > 0) {
+    file.bytes.append(buffer, got);
+  }
+  CloseHandle(handle);
+  return file;
+}

@@ -1,0 +1,22 @@
+// Settings files a session starts from: valid, or hostile in the ways files
+// on users' machines are (absent, keys missing or repeated, values out of
+// range, padded or garbled, odd line ends, other sections and comments).
+#pragma once
+
+#include <string>
+
+#include "standin_host/seeded_random.h"
+
+struct StartingFile {
+  bool present;
+  std::string bytes;
+};
+
+StartingFile RandomStartingFile(SeededRandom* random);
+
+// %WINDIR%\VELCNFG.INI, where the platform's profile functions find the bare
+// name the plug-in uses.
+std::wstring SettingsFilePath();
+// Replaces the file with `file`, or deletes it; false when that fails.
+bool PutSettingsFile(const StartingFile& file);
+StartingFile ReadSettingsFile();

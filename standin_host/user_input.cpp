@@ -1,0 +1,102 @@
+#include "standin_host/user_input.h"
+
+namespace {
+
+HWND ListOf(HWND combo) {
+  COMBOBOXINFO info = {};
+  info.cbSize = sizeof info;
+  if (!GetComboBoxInfo(combo, &info)) return nullptr;
+  return info.hwndList;
+}
+
+bool Dropped(HWND combo) { return SendMessageW(combo, CB_GETDROPPEDSTATE, 0, 0) != FALSE; }
+
+void PostMouse(HWND dialog, UINT message, POINT screen) {
+  HWND target = GetCapture();
+  if (target == nullptr) target = WindowFromPoint(screen);
+  if (target == nullptr) target = dialog;
+  POINT client = screen;
+  ScreenToClient(target, &client);
+  WPARAM buttons = message == WM_LBUTTONDOWN ? MK_LBUTTON : 0;
+  PostMessageW(target, message, buttons, MAKELPARAM(client.x, client.y));
+}
+
+// Repeat count 1 and the scan code, as a keyboard reports them; a release
+// also carries the previous-state and transition bits.
+LPARAM KeyData(WPARAM virtualKey, bool release, bool alt) {
+  UINT scanCode = MapVirtualKeyW(static_cast<UINT>(virtualKey), MAPVK_VK_TO_VSC);
+  LPARAM data = 1 | (static_cast<LPARAM>(scanCode & 0xFF) << 16);
+  if (alt) data |= 0x20000000;
+  if (release) data |= 0xC0000000;
+  return data;
+}
+
+void PostKey(HWND dialog, UINT message, WPARAM virtualKey, bool release, bool alt) {
+  HWND target = GetFocus();
+  if (target == nullptr) target = dialog;
+  PostMessageW(target, message, virtualKey, KeyData(virtualKey, release, alt));
+}
+
+}  // namespace
+
+POINT ControlCentre(HWND dialog, int id) {
+  RECT rect = {};
+  GetWindowRect(GetDlgItem(dialog, id), &rect);
+  return POINT{(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2};
+}
+
+bool VisibleDroppedEntries(HWND combo, int* first, int* last) {
+  HWND list = ListOf(combo);
+  if (list == nullptr || !Dropped(combo) || !IsWindowVisible(list)) return false;
+  RECT client = {};
+  GetClientRect(list, &client);
+  int count = static_cast<int>(SendMessageW(list, LB_GETCOUNT, 0, 0));
+  *first = static_cast<int>(SendMessageW(list, LB_GETTOPINDEX, 0, 0));
+  *last = *first - 1;
+  for (int index = *first; index < count; ++index) {
+    RECT item = {};
+    SendMessageW(list, LB_GETITEMRECT, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&item));
+    if (item.bottom > client.bottom) break;
+    *last = index;
+  }
+  return *last >= *first;
+}
+
+bool DroppedEntryCentre(HWND combo, int index, POINT* point) {
+  int first = 0;
+  int last = -1;
+  if (!VisibleDroppedEntries(combo, &first, &last) || index < first || index > last) return false;
+  HWND list = ListOf(combo);
+  RECT item = {};
+  SendMessageW(list, LB_GETITEMRECT, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&item));
+  *point = POINT{(item.left + item.right) / 2, (item.top + item.bottom) / 2};
+  ClientToScreen(list, point);
+  return true;
+}
+
+void DeliverInput(HWND dialog, const InputEvent& event) {
+  switch (event.kind) {
+    case InputKind::kButtonDown:
+      PostMouse(dialog, WM_LBUTTONDOWN, event.screenPoint);
+      break;
+    case InputKind::kButtonUp:
+      PostMouse(dialog, WM_LBUTTONUP, event.screenPoint);
+      break;
+    case InputKind::kKeyDown:
+      PostKey(dialog, WM_KEYDOWN, event.virtualKey, false, false);
+      break;
+    case InputKind::kKeyUp:
+      PostKey(dialog, WM_KEYUP, event.virtualKey, true, false);
+      break;
+    case InputKind::kAltKeyDown:
+      PostKey(dialog, WM_SYSKEYDOWN, event.virtualKey, false, true);
+      break;
+    case InputKind::kAltKeyUp:
+      PostKey(dialog, WM_SYSKEYUP, event.virtualKey, true, true);
+      break;
+    case InputKind::kClose:
+      // The caption's close box, as the window menu delivers it.
+      PostMessageW(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
+      break;
+  }
+}
