@@ -86,8 +86,9 @@ std::string StoredDifference(const ShownValues& shown, const StartingFile& file)
                              64, path.c_str());
     std::string stored = Utf8FromWide(text);
     if (stored != expected) {
-      return std::string("after OK the file reads ") + key.name + "=" + stored +
-             ", the dialog showed " + expected;
+      std::string failure = std::string("after OK the file reads ") + key.name + "=" + stored;
+      failure += ", the dialog showed " + expected;
+      return failure;
     }
     if (!HasPlainLine(file.bytes, key.name, expected)) {
       return std::string("after OK the file has no plain line ") + key.name + "=" + expected;

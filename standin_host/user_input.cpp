@@ -25,10 +25,10 @@ void PostMouse(HWND dialog, UINT message, POINT screen) {
 // also carries the previous-state and transition bits.
 LPARAM KeyData(WPARAM virtualKey, bool release, bool alt) {
   UINT scanCode = MapVirtualKeyW(static_cast<UINT>(virtualKey), MAPVK_VK_TO_VSC);
-  LPARAM data = 1 | (static_cast<LPARAM>(scanCode & 0xFF) << 16);
-  if (alt) data |= 0x20000000;
-  if (release) data |= 0xC0000000;
-  return data;
+  DWORD data = 1 | ((scanCode & 0xFF) << 16);
+  if (alt) data |= 0x20000000u;
+  if (release) data |= 0xC0000000u;
+  return static_cast<LPARAM>(data);
 }
 
 void PostKey(HWND dialog, UINT message, WPARAM virtualKey, bool release, bool alt) {
