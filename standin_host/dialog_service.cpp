@@ -52,7 +52,8 @@ intptr_t PLUGIN_CALL RunModalDialog(HostDialogService* self, void* instance, int
           ? RunDialogCancelledWhenReady(static_cast<HINSTANCE>(instance), dialogId,
                                         reinterpret_cast<DLGPROC>(proc), runner->ledger)
           : RunScriptedDialog(static_cast<HINSTANCE>(instance), dialogId,
-                              reinterpret_cast<DLGPROC>(proc), *runner->script, runner->ledger);
+                              reinterpret_cast<DLGPROC>(proc), *runner->script, runner->ledger,
+                              &runner->lastOutcome);
   runner->lastResult = result;
   Print("  Dialog returned %d (%s)\n", static_cast<int>(result), DialogResultName(result));
   return result;
@@ -82,6 +83,7 @@ void InitDialogRunner(DialogRunner* runner, Ledger* ledger, const DialogScript* 
   runner->scopeModule = scopeModule;
   runner->references = 0;
   runner->lastResult = 0;
+  runner->lastOutcome = DialogOutcome{};
   runner->cancelWhenReady = false;
 }
 

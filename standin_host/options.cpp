@@ -23,6 +23,14 @@ const char kUsage[] =
     "                           instances, interfaces, Register, Invoke cancelled once\n"
     "                           ready, release); prints live allocations, instance\n"
     "                           references and process memory at sample cycles\n"
+    "  --validate               judge the plug-in: run every check, each in a process of\n"
+    "                           its own, print PASS or FAIL for each and a summary; exit 0\n"
+    "                           only when none failed\n"
+    "  --sessions <n>           random user sessions --validate runs (default 200, 0: none)\n"
+    "  --seed <n>               seed of the random parts (default: a fresh one, printed)\n"
+    "  --only <name,...>        the checks --validate runs (default: all)\n"
+    "  --log <file>             where --validate writes every check's full output\n"
+    "  --check <name>           run one check in this process (what --validate starts)\n"
     "exit status:\n"
     "  0  clean: every call succeeded and everything taken was given back\n"
     "  1  problems: the plug-in misbehaved or left something behind (PROBLEM lines\n"
@@ -96,12 +104,53 @@ bool ParseCount(const std::wstring& name, const wchar_t* text, long limit, long*
   return true;
 }
 
+// The validator's options; true when argv[*i] was one of them (or was wrong,
+// with `error` set).
+bool ParseValidatorOption(int argc, wchar_t** argv, int* i, Options* options, std::string* error) {
+  std::wstring argument = argv[*i];
+  if (argument == L"--validate") {
+    options->validate = true;
+    return true;
+  }
+  bool takesValue = argument == L"--check" || argument == L"--only" || argument == L"--log" ||
+                    argument == L"--sessions" || argument == L"--seed";
+  if (!takesValue) return false;
+  if (*i + 1 == argc) {
+    *error = Utf8FromWide(argument.c_str()) + " needs a value";
+    return true;
+  }
+  const wchar_t* value = argv[++*i];
+  if (argument == L"--check") options->check = value;
+  if (argument == L"--only") options->only = value;
+  if (argument == L"--log") options->logPath = value;
+  wchar_t* end = nullptr;
+  unsigned long long number = wcstoull(value, &end, 10);
+  bool whole = *value >= L'0' && *value <= L'9' && *end == L'\0';
+  if (argument == L"--sessions") {
+    if (!whole || number > 1000000) *error = "--sessions: expected a whole number up to 1000000";
+    options->sessions = static_cast<int>(number);
+  }
+  if (argument == L"--seed") {
+    if (!whole || number > 0xFFFFFFFFull) *error = "--seed: expected a whole number below 2^32";
+    options->seed = static_cast<uint32_t>(number);
+    options->seedGiven = true;
+  }
+  return true;
+}
+
 bool ParseOptions(int argc, wchar_t** argv, Options* options, std::string* error) {
   options->script.ending = DialogEnding::kWaitForUser;
   options->failAllocation = 0;
   options->openRuns = options->cycles = 0;
+  options->validate = options->seedGiven = false;
+  options->sessions = 200;
+  options->seed = 0;
   bool endingGiven = false;
   for (int i = 1; i < argc; ++i) {
+    if (ParseValidatorOption(argc, argv, &i, options, error)) {
+      if (!error->empty()) return false;
+      continue;
+    }
     std::wstring argument = argv[i];
     bool isEnding = false;
     for (const EndingOption& option : kEndings) {
