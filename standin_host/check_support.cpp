@@ -42,7 +42,8 @@ bool BeginSession(const Options& options, const DialogScript* script, Session* s
   own.script = *script;
   int status = OpenSession(own, session);
   if (status != kExitClean) {
-    ReportProblem(ledger, "expected %s to load as a plug-in; it did not (exit %d, see above)",
+    ReportProblem(ledger,
+                  "expected %s to load as a plug-in; it did not (exit %d; the log says why)",
                   Utf8FromWide(options.pluginPath.c_str()).c_str(), status);
     return false;
   }

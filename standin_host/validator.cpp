@@ -134,8 +134,11 @@ Verdict Judge(const ChildRun& run, int timeLimitSeconds) {
              run.exitCode);
     return Verdict{false, text};
   }
+  // The stand-in host's own complaints (a command line it does not take, a
+  // file it cannot load) begin with its name.
+  std::string complaint = FirstLineAfter(run.output, "standin_host: ");
   snprintf(text, sizeof text, "exit %lu: ", run.exitCode);
-  return Verdict{false, text + LastLine(run.output)};
+  return Verdict{false, text + (complaint.empty() ? LastLine(run.output) : complaint)};
 }
 
 Verdict RunPlannedCheck(const PlannedCheck& plan, const std::wstring& plugin, std::string* log) {
