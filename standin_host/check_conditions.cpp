@@ -112,7 +112,6 @@ bool CheckAllocationRefused(const Options& options) {
     // Only what goes wrong is worth the log's space.
     SetReportQuiet(true);
     if (!BeginSession(refusing, &script, &session, &ledger)) break;
-    session.host.dialogRunner.cancelWhenReady = true;
     RunRoad(&session);
     bool refused = session.host.allocator.refusedAt != 0;
     int status = EndSession(&session, &ledger);

@@ -10,19 +10,19 @@ namespace {
 
 const CheckInfo kChecks[] = {
     {"file", 60, CheckFile},
-    {"repeated-load", 300, CheckRepeatedLoad},
-    {"second-copy", 120, CheckSecondCopy},
-    {"ending-ok", 120, CheckEndingOk},
-    {"ending-enter", 120, CheckEndingEnter},
-    {"ending-cancel", 120, CheckEndingCancel},
-    {"ending-escape", 120, CheckEndingEscape},
-    {"ending-close-box", 120, CheckEndingCloseBox},
-    {"settings-file-touched-only-by-ok", 120, CheckTouchedOnlyByOk},
-    {"shown-is-stored", 120, CheckShownIsStored},
-    {"worker-threads", 120, CheckWorkerThreads},
-    {"foreign-resource-scope", 120, CheckForeignResourceScope},
-    {"allocation-refused", 300, CheckAllocationRefused},
-    {"settings-file-refuses-write", 120, CheckRefusedWrite},
+    {"repeated-load", 120, CheckRepeatedLoad},
+    {"second-copy", 60, CheckSecondCopy},
+    {"ending-ok", 60, CheckEndingOk},
+    {"ending-enter", 60, CheckEndingEnter},
+    {"ending-cancel", 60, CheckEndingCancel},
+    {"ending-escape", 60, CheckEndingEscape},
+    {"ending-close-box", 60, CheckEndingCloseBox},
+    {"settings-file-touched-only-by-ok", 60, CheckTouchedOnlyByOk},
+    {"shown-is-stored", 60, CheckShownIsStored},
+    {"worker-threads", 60, CheckWorkerThreads},
+    {"foreign-resource-scope", 60, CheckForeignResourceScope},
+    {"allocation-refused", 120, CheckAllocationRefused},
+    {"settings-file-refuses-write", 60, CheckRefusedWrite},
 };
 
 }  // namespace

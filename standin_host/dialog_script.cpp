@@ -13,6 +13,10 @@ constexpr UINT_PTR kCaptureTimer = 0x5C;
 // Long enough for the platform to put the repainted dialog on the screen
 // before it is read back.
 constexpr UINT kCaptureDelayMs = 300;
+constexpr UINT_PTR kEndingTimer = 0x5D;
+// A dialog handles a key or a close request within milliseconds; one still
+// open this long after its ending ignored it.
+constexpr UINT kEndingWaitMs = 5000;
 
 struct ScriptRun {
   const DialogScript* script;
@@ -142,6 +146,17 @@ void RecordShown(HWND dialog, DialogOutcome* outcome) {
   }
 }
 
+void CALLBACK OnEndingIgnored(HWND dialog, UINT, UINT_PTR timer, DWORD) {
+  KillTimer(dialog, timer);
+  ScriptRun* run = static_cast<ScriptRun*>(RemovePropW(dialog, kRunProperty));
+  if (run == nullptr) return;
+  ReportProblem(run->ledger, "expected the %s to end the dialog; it was still open %u s later",
+                EndingName(run->script->ending), kEndingWaitMs / 1000);
+  run->outcome->endingDelivered = false;
+  // Ended for the user, without OK, so the run can go on.
+  EndDialog(dialog, IDCANCEL);
+}
+
 void EndAsScripted(HWND dialog, ScriptRun* run) {
   DialogEnding ending = run->script->ending;
   if (ending != DialogEnding::kWaitForUser && !StillOpen(dialog, run, EndingName(ending))) return;
@@ -165,8 +180,10 @@ void EndAsScripted(HWND dialog, ScriptRun* run) {
       break;
     case DialogEnding::kWaitForUser:
       Print("  Waiting for the user to close the dialog\n");
-      break;
+      return;
   }
+  SetPropW(dialog, kRunProperty, run);
+  SetTimer(dialog, kEndingTimer, kEndingWaitMs, OnEndingIgnored);
 }
 
 void CaptureAndEnd(HWND dialog, ScriptRun* run) {

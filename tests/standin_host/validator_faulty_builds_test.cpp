@@ -25,6 +25,7 @@ const FaultyBuild kFaultyBuilds[] = {
     {"FAULTY_IGNORES_CHOICE.QVX", "ending-cancel", ""},
     {"FAULTY_CANCEL_RETURNS_OK.QVX", "ending-escape", ""},
     {"FAULTY_CANCEL_RETURNS_OK.QVX", "ending-close-box", ""},
+    {"FAULTY_IGNORES_CANCEL.QVX", "ending-cancel", ""},
     {"FAULTY_WRITES_ON_CANCEL.QVX", "settings-file-touched-only-by-ok", ""},
     {"FAULTY_WRITES_ON_UNLOAD.QVX", "settings-file-touched-only-by-ok", ""},
     {"FAULTY_STORES_UNSHOWN.QVX", "shown-is-stored", ""},
