@@ -157,7 +157,7 @@ bool CheckTouchedOnlyByOk(const Options& options) {
                                   DialogEnding::kCloseBox};
   for (DialogEnding ending : endings) {
     RunEnding(&session, ending, kChoices);
-    Untouched(planted, EndingName(ending), &ledger);
+    Untouched(planted, (std::string("the ") + EndingName(ending)).c_str(), &ledger);
   }
   EndSession(&session, &ledger);
   Untouched(planted, "unloading the plug-in", &ledger);

@@ -5,11 +5,13 @@
 #include "standin_host/bench.h"
 #include "standin_host/checks.h"
 #include "standin_host/console.h"
+#include "standin_host/crash_report.h"
 #include "standin_host/options.h"
 #include "standin_host/session.h"
 #include "standin_host/validator.h"
 
 int wmain(int argc, wchar_t** argv) {
+  ReportCrashesAsProblems();
   Options options;
   std::string error;
   if (!ParseOptions(argc, argv, &options, &error)) {

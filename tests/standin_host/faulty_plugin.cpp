@@ -45,14 +45,16 @@ extern "C" void* g_sendMessage asm("__imp__SendMessageA@16") =
     reinterpret_cast<void*>(FaultySendMessageA);
 
 #elif defined(FAULTY_CANCEL_RETURNS_OK) || defined(FAULTY_WRITES_ON_CANCEL) || \
-    defined(FAULTY_IGNORES_CANCEL)
+    defined(FAULTY_IGNORES_CANCEL) || defined(FAULTY_CRASHES_ON_CANCEL)
 // Cancel, Escape and the close box end the dialog as OK would, leave it open,
-// or rewrite a key of the settings file as they go.
+// crash, or rewrite a key of the settings file as they go.
 extern "C" BOOL WINAPI FaultyEndDialog(HWND dialog, INT_PTR result) {
 #if defined(FAULTY_CANCEL_RETURNS_OK)
   if (result == IDCANCEL) result = IDOK;
 #elif defined(FAULTY_IGNORES_CANCEL)
   if (result == IDCANCEL) return TRUE;
+#elif defined(FAULTY_CRASHES_ON_CANCEL)
+  if (result == IDCANCEL) *static_cast<volatile int*>(nullptr) = 0;
 #else
   if (result == IDCANCEL) RewriteVersionKey();
 #endif

@@ -12,27 +12,31 @@
 namespace {
 
 struct FaultyBuild {
-  const char* file;   // in the build's test folder, or a full path
-  const char* check;  // the check meant to catch it
+  const char* file;     // in the build's test folder, or a full path
+  const char* check;    // the check meant to catch it
+  const char* because;  // part of the reason the validator gives
   const char* fakeFault;
 };
 
 const FaultyBuild kFaultyBuilds[] = {
-    {SWAPPED_ORDINALS_FILE, "file", ""},
-    {"FAULTY_PINS_ITSELF.QVX", "repeated-load", ""},
-    {"FAULTY_SINGLE_COPY.QVX", "second-copy", ""},
-    {"FAULTY_CLOSES_ITSELF.QVX", "ending-ok", ""},
-    {"FAULTY_IGNORES_CHOICE.QVX", "ending-cancel", ""},
-    {"FAULTY_CANCEL_RETURNS_OK.QVX", "ending-escape", ""},
-    {"FAULTY_CANCEL_RETURNS_OK.QVX", "ending-close-box", ""},
-    {"FAULTY_IGNORES_CANCEL.QVX", "ending-cancel", ""},
-    {"FAULTY_WRITES_ON_CANCEL.QVX", "settings-file-touched-only-by-ok", ""},
-    {"FAULTY_WRITES_ON_UNLOAD.QVX", "settings-file-touched-only-by-ok", ""},
-    {"FAULTY_STORES_UNSHOWN.QVX", "shown-is-stored", ""},
-    {"FAULTY_FORGETS_MODULE_ON_THREAD_END.QVX", "worker-threads", ""},
-    {"FAULTY_NO_NAME_FALLBACK.QVX", "foreign-resource-scope", ""},
-    {FAKE_PLUGIN_FILE, "allocation-refused", "oom-as-no-interface"},
-    {"FAULTY_HIDES_WRITE_FAILURE.QVX", "settings-file-refuses-write", ""},
+    {SWAPPED_ORDINALS_FILE, "file", "export ordinals are wrong", ""},
+    {"FAULTY_PINS_ITSELF.QVX", "repeated-load", "still loaded", ""},
+    {"FAULTY_SINGLE_COPY.QVX", "second-copy", "VALIDATOR-COPY-", ""},
+    {"FAULTY_CLOSES_ITSELF.QVX", "ending-ok", "before the user acted", ""},
+    {"FAULTY_IGNORES_CHOICE.QVX", "ending-cancel", "set bitRate=128, but the dialog shows 64", ""},
+    {"FAULTY_CANCEL_RETURNS_OK.QVX", "ending-escape", "ended the dialog with 1", ""},
+    {"FAULTY_CANCEL_RETURNS_OK.QVX", "ending-close-box", "ended the dialog with 1", ""},
+    {"FAULTY_IGNORES_CANCEL.QVX", "ending-cancel", "still open 5 s later", ""},
+    {"FAULTY_CRASHES_ON_CANCEL.QVX", "ending-escape", "without crashing; exception 0xC0000005", ""},
+    {"FAULTY_WRITES_ON_CANCEL.QVX", "settings-file-touched-only-by-ok",
+     "the Cancel button to leave the settings file untouched", ""},
+    {"FAULTY_WRITES_ON_UNLOAD.QVX", "settings-file-touched-only-by-ok",
+     "unloading the plug-in to leave the settings file untouched", ""},
+    {"FAULTY_STORES_UNSHOWN.QVX", "shown-is-stored", "what the dialog showed at OK", ""},
+    {"FAULTY_FORGETS_MODULE_ON_THREAD_END.QVX", "worker-threads", "given module 00000000", ""},
+    {"FAULTY_NO_NAME_FALLBACK.QVX", "foreign-resource-scope", "it carries \"\"", ""},
+    {FAKE_PLUGIN_FILE, "allocation-refused", "failed with 0x80040004", "oom-as-no-interface"},
+    {"FAULTY_HIDES_WRITE_FAILURE.QVX", "settings-file-refuses-write", "it returned 0", ""},
 };
 
 class ValidatorOnFaultyBuild : public testing::TestWithParam<FaultyBuild> {};
@@ -42,7 +46,10 @@ TEST_P(ValidatorOnFaultyBuild, FailsTheCheckMeantForIt) {
   std::string file = row.file[0] == '/' ? row.file : std::string(FAULTY_PLUGIN_FOLDER) + row.file;
   HostRun run = RunHost({"--validate", "--only", row.check, WinePath(file.c_str())}, row.fakeFault);
   EXPECT_EQ(1u, run.exitCode) << Describe(run);
-  EXPECT_TRUE(Contains(run.out, std::string("\nFAIL ") + row.check + ": ")) << Describe(run);
+  size_t verdict = run.out.find(std::string("\nFAIL ") + row.check + ": ");
+  ASSERT_NE(std::string::npos, verdict) << Describe(run);
+  std::string line = run.out.substr(verdict + 1, run.out.find('\n', verdict + 1) - verdict - 1);
+  EXPECT_TRUE(Contains(line, row.because)) << line;
   EXPECT_TRUE(Contains(run.out, "\n0 passed, 1 failed\n")) << Describe(run);
 }
 
