@@ -125,7 +125,8 @@ void MakeChoice(HWND dialog, const DialogChoice& choice, Ledger* ledger) {
   }
   int shown = ShownValue(dialog, choice.field);
   if (shown != choice.value) {
-    ReportProblem(ledger, "set %s=%d, but the dialog shows %d", name, choice.value, shown);
+    ReportProblem(ledger, "expected the dialog to show %s=%d once the user set it; it shows %d",
+                  name, choice.value, shown);
   }
 }
 
@@ -134,7 +135,9 @@ void MakeChoice(HWND dialog, const DialogChoice& choice, Ledger* ledger) {
 bool StillOpen(HWND dialog, ScriptRun* run, const char* before) {
   if (IsWindow(dialog) && IsWindowVisible(dialog)) return true;
   if (!run->closedEarly) {
-    ReportProblem(run->ledger, "the dialog closed by itself before the user's %s", before);
+    ReportProblem(run->ledger,
+                  "expected the dialog to stay open for the user's %s; it had closed by itself",
+                  before);
   }
   run->closedEarly = true;
   return false;
@@ -273,13 +276,13 @@ INT_PTR RunScriptedDialog(HINSTANCE instance, int dialogId, DLGPROC proc,
   if (ending == DialogEnding::kWaitForUser) return result;
   if (!outcome->userActed) {
     ReportProblem(ledger,
-                  "the dialog ended by itself with %d before the user acted (the %s never "
-                  "happened)",
-                  static_cast<int>(result), EndingName(ending));
+                  "expected the dialog to wait for the user (who would end it with the %s); it "
+                  "ended by itself with %d before the user acted",
+                  EndingName(ending), static_cast<int>(result));
   } else if (outcome->endingDelivered && result != ExpectedResult(ending)) {
-    ReportProblem(ledger, "the %s ended the dialog with %d, not %s", EndingName(ending),
-                  static_cast<int>(result),
-                  ExpectedResult(ending) == IDOK ? "OK (1)" : "Cancel (2)");
+    ReportProblem(ledger, "expected the %s to end the dialog with %s; it ended with %d",
+                  EndingName(ending), ExpectedResult(ending) == IDOK ? "OK (1)" : "Cancel (2)",
+                  static_cast<int>(result));
   }
   return result;
 }
