@@ -150,6 +150,7 @@ Verdict RunPlannedCheck(const PlannedCheck& plan, const std::wstring& plugin, st
     *log += "=== " + plan.name + ": " + Utf8FromWide(command.c_str()) + "\n" + run.output +
             "=== " + plan.name + ": " + (part.passed ? "PASS" : "FAIL " + part.reason) + "\n\n";
     if (verdict.passed && (!part.passed || !part.reason.empty())) verdict = part;
+    if (!part.passed) break;  // one failing batch of sessions is the verdict
   }
   return verdict;
 }
