@@ -20,6 +20,20 @@ std::wstring SecondCopyPath(const std::wstring& original) {
          extension;
 }
 
+// With the first copy loaded; its own problem when the copy does not load.
+bool CopyLoads(const std::wstring& path, Ledger* ledger) {
+  HMODULE module = LoadLibraryW(path.c_str());
+  if (module == nullptr) {
+    ReportProblem(ledger,
+                  "expected a copy under another file name to load beside the first; loading "
+                  "%s failed with error %lu",
+                  Utf8FromWide(path.c_str()).c_str(), GetLastError());
+    return false;
+  }
+  FreeLibrary(module);
+  return true;
+}
+
 }  // namespace
 
 bool CheckFile(const Options& options) {
@@ -78,7 +92,7 @@ bool CheckSecondCopy(const Options& options) {
   Session first = {};
   Session second = {};
   if (BeginSession(options, &script, &first, &ledger)) {
-    if (BeginSession(copy, &script, &second, &ledger)) {
+    if (CopyLoads(copy.pluginPath, &ledger) && BeginSession(copy, &script, &second, &ledger)) {
       if (first.plugin == second.plugin) {
         ReportProblem(&ledger, "expected the copy to load as a module of its own; it did not");
       }

@@ -209,6 +209,10 @@ bool ParseOptions(int argc, wchar_t** argv, Options* options, std::string* error
     *error = "no plug-in file given";
     return false;
   }
+  if (options->validate && !options->check.empty()) {
+    *error = "give --validate or --check, not both";
+    return false;
+  }
   bool repeated = options->openRuns > 0 || options->cycles > 0;
   const DialogScript& script = options->script;
   if (repeated && (endingGiven || !script.choices.empty() || !script.capturePath.empty() ||

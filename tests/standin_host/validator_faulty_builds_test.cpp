@@ -21,7 +21,7 @@ struct FaultyBuild {
 const FaultyBuild kFaultyBuilds[] = {
     {SWAPPED_ORDINALS_FILE, "file", "export ordinals are wrong", ""},
     {"FAULTY_PINS_ITSELF.QVX", "repeated-load", "still loaded", ""},
-    {"FAULTY_SINGLE_COPY.QVX", "second-copy", "VALIDATOR-COPY-", ""},
+    {"FAULTY_SINGLE_COPY.QVX", "second-copy", "to load beside the first", ""},
     {"FAULTY_CLOSES_ITSELF.QVX", "ending-ok", "ended by itself with 2 before the user acted", ""},
     {"FAULTY_IGNORES_CHOICE.QVX", "ending-cancel",
      "show bitRate=128 once the user set it; it shows 64", ""},
