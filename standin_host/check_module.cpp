@@ -63,7 +63,6 @@ bool CheckRepeatedLoad(const Options& options) {
   Ledger ledger = {0, 0};
   DialogScript script = CancelWhenReady();
   for (int road = 1; road <= kRoads && ledger.problems == 0; ++road) {
-    Print("Road %d of %d\n", road, kRoads);
     // The first road is reported in full; the rest only if they go wrong.
     SetReportQuiet(road > 1);
     Session session = {};
