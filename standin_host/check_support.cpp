@@ -12,9 +12,9 @@ namespace {
 const char kSection[] = "VELConfigData";
 
 // The platform caches a parsed profile file per process and rereads it only
-// when its last-write time changes; a planted file keeps one old time. The
-// cache may also hold a write the file refused, which this flushes: so it
-// is done before writing the file as well as after.
+// when its last-write time changes; a planted file keeps one old time. Done
+// before writing a file as well as after, so that nothing of an earlier
+// file is left in the cache either way.
 void ForgetCachedProfile() {
   WritePrivateProfileStringW(nullptr, nullptr, nullptr, L"VELCNFG.INI");
 }
