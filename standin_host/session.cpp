@@ -239,6 +239,7 @@ bool OpenInterface(Session* session, const Guid& classId, const Guid& iid, Insta
   const ClassForm* form = FindForm(session, classId);
   if (form == nullptr) return false;
   SetPhase(session, "the host (an instance of class " + FormatGuid(classId) + ")");
+  BeforeCall(session);  // the class's create hook
   *instance =
       CreateInstance(&session->host, classId, form->size, form->createHook, form->destroyHook);
   if (*instance == nullptr) return false;
@@ -260,6 +261,7 @@ bool OpenInterface(Session* session, const Guid& classId, const Guid& iid, Insta
       }
     }
     SetPhase(session, "the host");
+    BeforeCall(session);  // the class's destroy hook
     DestroyInstance(*instance);
     return false;
   }
@@ -278,6 +280,7 @@ void CloseInterface(Session* session, Instance* instance, void* object, const Gu
                   InterfaceName(iid), remaining);
   }
   SetPhase(session, "the host");
+  BeforeCall(session);  // the class's destroy hook
   DestroyInstance(instance);
 }
 
