@@ -28,7 +28,7 @@ void* PLUGIN_CALL OpenResourceScope(HostCallback* self, void* module, uint32_t* 
   *cookie = callback->nextCookie++;
   callback->openCookies.push_back(*cookie);
   ++callback->scopesOpened;
-  return callback->plugin;
+  return callback->scopeYields;
 }
 
 Status PLUGIN_CALL CloseResourceScope(HostCallback* self, void* module, uint32_t cookie) {
@@ -75,6 +75,7 @@ void InitCallback(Callback* callback, Ledger* ledger, HMODULE plugin, DialogRunn
   callback->object = {{CallbackMethods()}, callback};
   callback->ledger = ledger;
   callback->plugin = plugin;
+  callback->scopeYields = plugin;
   callback->dialogRunner = dialogRunner;
   callback->references = 0;
   callback->openCookies.clear();

@@ -12,6 +12,9 @@ struct Callback {
   ServiceObject<HostCallback, Callback> object;
   Ledger* ledger;
   HMODULE plugin;
+  // What OpenResourceScope hands back: the plug-in, unless the host means
+  // to hand back another module, as hosts that keep resources elsewhere do.
+  HMODULE scopeYields;
   DialogRunner* dialogRunner;
   int32_t references;
   std::vector<uint32_t> openCookies;

@@ -13,10 +13,16 @@ constexpr UINT_PTR kCaptureTimer = 0x5C;
 // Long enough for the platform to put the repainted dialog on the screen
 // before it is read back.
 constexpr UINT kCaptureDelayMs = 300;
+constexpr UINT_PTR kEndingTimer = 0x5D;
+// A dialog handles a key or a close request within milliseconds; one still
+// open this long after its ending ignored it.
+constexpr UINT kEndingWaitMs = 5000;
 
 struct ScriptRun {
   const DialogScript* script;
   Ledger* ledger;
+  DialogOutcome* outcome;
+  bool closedEarly;  // reported once
 };
 
 struct FieldControl {
@@ -93,11 +99,46 @@ void MakeChoice(HWND dialog, const DialogChoice& choice, Ledger* ledger) {
   }
   int shown = ShownValue(dialog, choice.field);
   if (shown != choice.value) {
-    ReportProblem(ledger, "set %s=%d, but the dialog shows %d", name, choice.value, shown);
+    ReportProblem(ledger, "expected the dialog to show %s=%d once the user set it; it shows %d",
+                  name, choice.value, shown);
   }
 }
 
-void EndAsScripted(HWND dialog, DialogEnding ending) {
+// A dialog ended with EndDialog is hidden at once and gone once the modal
+// loop sees it; a user can act only on one still showing.
+bool StillOpen(HWND dialog, ScriptRun* run, const char* before) {
+  if (IsWindow(dialog) && IsWindowVisible(dialog)) return true;
+  if (!run->closedEarly) {
+    ReportProblem(run->ledger,
+                  "expected the dialog to stay open for the user's %s; it had closed by itself",
+                  before);
+  }
+  run->closedEarly = true;
+  return false;
+}
+
+void RecordShown(HWND dialog, DialogOutcome* outcome) {
+  for (const FieldControl& control : kFields) {
+    outcome->shownAtEnding[static_cast<int>(control.field)] = ShownValue(dialog, control.field);
+  }
+}
+
+void CALLBACK OnEndingIgnored(HWND dialog, UINT, UINT_PTR timer, DWORD) {
+  KillTimer(dialog, timer);
+  ScriptRun* run = static_cast<ScriptRun*>(RemovePropW(dialog, kRunProperty));
+  if (run == nullptr) return;
+  ReportProblem(run->ledger, "expected the %s to end the dialog; it was still open %u s later",
+                EndingName(run->script->ending), kEndingWaitMs / 1000);
+  run->outcome->endingDelivered = false;
+  // Ended for the user, without OK, so the run can go on.
+  EndDialog(dialog, IDCANCEL);
+}
+
+void EndAsScripted(HWND dialog, ScriptRun* run) {
+  DialogEnding ending = run->script->ending;
+  if (ending != DialogEnding::kWaitForUser && !StillOpen(dialog, run, EndingName(ending))) return;
+  RecordShown(dialog, run->outcome);
+  run->outcome->endingDelivered = ending != DialogEnding::kWaitForUser;
   switch (ending) {
     case DialogEnding::kOk:
       ClickButton(dialog, IDOK);
@@ -116,38 +157,46 @@ void EndAsScripted(HWND dialog, DialogEnding ending) {
       break;
     case DialogEnding::kWaitForUser:
       Print("  Waiting for the user to close the dialog\n");
-      break;
+      return;
   }
+  SetPropW(dialog, kRunProperty, run);
+  SetTimer(dialog, kEndingTimer, kEndingWaitMs, OnEndingIgnored);
 }
 
-void CaptureAndEnd(HWND dialog, const ScriptRun& run) {
-  const DialogScript& script = *run.script;
+void CaptureAndEnd(HWND dialog, ScriptRun* run) {
+  const DialogScript& script = *run->script;
   if (SaveDialogBitmap(dialog, script.capturePath.c_str())) {
     RECT rect = {};
     GetWindowRect(dialog, &rect);
     Print("  Dialog captured: %s (%ldx%ld)\n", Utf8FromWide(script.capturePath.c_str()).c_str(),
           rect.right - rect.left, rect.bottom - rect.top);
   } else {
-    ReportProblem(run.ledger, "could not save the dialog to %s",
+    ReportProblem(run->ledger, "could not save the dialog to %s",
                   Utf8FromWide(script.capturePath.c_str()).c_str());
   }
-  EndAsScripted(dialog, script.ending);
+  EndAsScripted(dialog, run);
 }
 
 void CALLBACK OnCaptureTimer(HWND dialog, UINT, UINT_PTR timer, DWORD) {
   KillTimer(dialog, timer);
   ScriptRun* run = static_cast<ScriptRun*>(RemovePropW(dialog, kRunProperty));
-  if (run != nullptr) CaptureAndEnd(dialog, *run);
+  if (run != nullptr) CaptureAndEnd(dialog, run);
 }
 
 void OnDialogReady(HWND dialog, void* context) {
   ScriptRun* run = static_cast<ScriptRun*>(context);
   const DialogScript& script = *run->script;
+  run->outcome->userActed = true;
   Print("  Dialog opened: %s\n", Describe(dialog).c_str());
-  for (const DialogChoice& choice : script.choices) MakeChoice(dialog, choice, run->ledger);
+  for (const DialogChoice& choice : script.choices) {
+    std::string before =
+        std::string("choice ") + FieldName(choice.field) + "=" + std::to_string(choice.value);
+    if (!StillOpen(dialog, run, before.c_str())) return;
+    MakeChoice(dialog, choice, run->ledger);
+  }
   if (!script.choices.empty()) Print("  Dialog after choices: %s\n", Describe(dialog).c_str());
   if (script.capturePath.empty()) {
-    EndAsScripted(dialog, script.ending);
+    EndAsScripted(dialog, run);
     return;
   }
   // The picture is taken once the changed controls have reached the screen.
@@ -188,12 +237,48 @@ const char* FieldName(DialogField field) {
   return "?";
 }
 
+const char* EndingName(DialogEnding ending) {
+  switch (ending) {
+    case DialogEnding::kOk:
+      return "OK button";
+    case DialogEnding::kCancel:
+      return "Cancel button";
+    case DialogEnding::kEnter:
+      return "Enter key";
+    case DialogEnding::kEscape:
+      return "Escape key";
+    case DialogEnding::kCloseBox:
+      return "close box";
+    case DialogEnding::kWaitForUser:
+      break;
+  }
+  return "own ending";
+}
+
+INT_PTR ExpectedResult(DialogEnding ending) {
+  return ending == DialogEnding::kOk || ending == DialogEnding::kEnter ? IDOK : IDCANCEL;
+}
+
 INT_PTR RunScriptedDialog(HINSTANCE instance, int dialogId, DLGPROC proc,
-                          const DialogScript& script, Ledger* ledger) {
-  ScriptRun run = {&script, ledger};
+                          const DialogScript& script, Ledger* ledger, DialogOutcome* outcome) {
+  *outcome = DialogOutcome{false, false, {-1, -1, -1, -1}};
+  ScriptRun run = {&script, ledger, outcome, false};
   INT_PTR result = RunDialog(instance, dialogId, proc, DialogCharset::kWide, OnDialogReady, &run);
   if (result == -1) {
     ReportProblem(ledger, "dialog %d could not be created (error %lu)", dialogId, GetLastError());
+    return result;
+  }
+  DialogEnding ending = script.ending;
+  if (ending == DialogEnding::kWaitForUser) return result;
+  if (!outcome->userActed) {
+    ReportProblem(ledger,
+                  "expected the dialog to wait for the user (who would end it with the %s); it "
+                  "ended by itself with %d before the user acted",
+                  EndingName(ending), static_cast<int>(result));
+  } else if (outcome->endingDelivered && result != ExpectedResult(ending)) {
+    ReportProblem(ledger, "expected the %s to end the dialog with %s; it ended with %d",
+                  EndingName(ending), ExpectedResult(ending) == IDOK ? "OK (1)" : "Cancel (2)",
+                  static_cast<int>(result));
   }
   return result;
 }

@@ -47,7 +47,8 @@ INT_PTR RunForUser(DialogRunner* runner, HINSTANCE instance, int dialogId, DLGPR
   if (runner->cancelWhenReady) {
     return RunDialogCancelledWhenReady(instance, dialogId, proc, runner->ledger);
   }
-  return RunScriptedDialog(instance, dialogId, proc, *runner->script, runner->ledger);
+  return RunScriptedDialog(instance, dialogId, proc, *runner->script, runner->ledger,
+                           &runner->lastOutcome);
 }
 
 intptr_t PLUGIN_CALL RunModalDialog(HostDialogService* self, void* instance, int32_t dialogId,
@@ -96,6 +97,7 @@ void InitDialogRunner(DialogRunner* runner, Ledger* ledger, const DialogScript* 
   runner->scopeModule = scopeModule;
   runner->references = 0;
   runner->lastResult = 0;
+  runner->lastOutcome = DialogOutcome{};
   runner->cancelWhenReady = false;
   runner->actor = nullptr;
   runner->actorContext = nullptr;

@@ -21,6 +21,7 @@ struct DialogRunner {
   HMODULE scopeModule;
   int32_t references;
   INT_PTR lastResult;
+  DialogOutcome lastOutcome;
   // Repeated runs: no script, the dialog is cancelled as soon as its
   // WM_INITDIALOG has returned, and nothing is printed.
   bool cancelWhenReady;

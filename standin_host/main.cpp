@@ -1,20 +1,27 @@
 // The stand-in host: loads a plug-in and drives it from the outside, as the
 // authoring host does, reporting what it sees. The command line decides what
-// runs: the host's road once, the benchmarks, or seeded random user
-// sessions. See session.h.
+// runs: the host's road once, the benchmarks, seeded random user sessions,
+// the validator or one of its checks. See session.h, random_sessions.h,
+// validator.h and checks.h.
 #include "standin_host/bench.h"
+#include "standin_host/checks.h"
 #include "standin_host/console.h"
+#include "standin_host/crash_report.h"
 #include "standin_host/options.h"
 #include "standin_host/random_sessions.h"
 #include "standin_host/session.h"
+#include "standin_host/validator.h"
 
 int wmain(int argc, wchar_t** argv) {
+  ReportCrashesAsProblems();
   Options options;
   std::string error;
   if (!ParseOptions(argc, argv, &options, &error)) {
     PrintError("standin_host: %s\n%s", error.c_str(), kUsage);
     return kExitUsage;
   }
+  if (options.validate) return RunValidator(options);
+  if (!options.check.empty()) return RunCheck(options);
   Session session = {};
   int status = OpenSession(options, &session);
   if (status != kExitClean) return status;

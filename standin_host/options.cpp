@@ -1,6 +1,7 @@
 #include "standin_host/options.h"
 
 #include <wchar.h>
+#include <windows.h>
 
 #include "standin_host/console.h"
 
@@ -27,9 +28,17 @@ const char kUsage[] =
     "                           random starting settings file, random mouse and\n"
     "                           keyboard actions on the dialog, a random ending; the\n"
     "                           dialog's rules and the file are checked throughout\n"
-    "  --seed <n>               the seed (0 to 4294967295); drawn when not given\n"
     "  --first-session <k>      number of the first session (default 1), so that\n"
     "                           --first-session k --random-sessions 1 repeats session k\n"
+    "  --validate               judge the plug-in: run every check, each in a process of\n"
+    "                           its own, print PASS or FAIL for each and a summary; exit 0\n"
+    "                           only when none failed\n"
+    "  --sessions <n>           random user sessions --validate runs (default 200, 0: none)\n"
+    "  --seed <n>               seed of the random parts, 0 to 4294967295 (default: a\n"
+    "                           fresh one, printed)\n"
+    "  --only <name,...>        the checks --validate runs (default: all)\n"
+    "  --log <file>             where --validate writes every check's full output\n"
+    "  --check <name>           run one check in this process (what --validate starts)\n"
     "exit status:\n"
     "  0  clean: every call succeeded and everything taken was given back\n"
     "  1  problems: the plug-in misbehaved or left something behind (PROBLEM lines\n"
@@ -87,26 +96,100 @@ bool ParseChoice(const std::wstring& text, DialogChoice* choice, std::string* er
   return false;
 }
 
-// Random sessions: --random-sessions, --seed, --first-session. True when
-// argv[*i] was one of them (its value consumed); `error` says what was wrong.
-bool ParseRandomSessionOption(int argc, wchar_t** argv, int* i, Options* options,
-                              std::string* error);
+// Seeds of runs started close together differ widely.
+uint32_t FreshSeed() {
+  LARGE_INTEGER counter;
+  QueryPerformanceCounter(&counter);
+  uint32_t seed =
+      static_cast<uint32_t>(counter.QuadPart) ^ (GetCurrentProcessId() << 16) ^ GetTickCount();
+  seed ^= seed >> 16;
+  seed *= 0x45D9F3Bu;
+  return seed ^ (seed >> 16);
+}
 
-}  // namespace
+const wchar_t* const kValuedOptions[] = {L"--set",           L"--capture", L"--fail-allocation",
+                                         L"--bench-open",    L"--cycles",  L"--random-sessions",
+                                         L"--first-session", L"--seed",    L"--sessions",
+                                         L"--check",         L"--only",    L"--log"};
 
-// A whole positive number, for the counting options.
-bool ParseCount(const std::wstring& name, const wchar_t* text, long limit, long* count,
-                std::string* error) {
+bool TakesValue(const std::wstring& argument) {
+  for (const wchar_t* name : kValuedOptions) {
+    if (argument == name) return true;
+  }
+  return false;
+}
+
+// A whole number from `low` to `high`.
+bool ParseNumber(const std::wstring& name, const wchar_t* text, uint32_t low, uint32_t high,
+                 uint32_t* value, std::string* error) {
   wchar_t* end = nullptr;
-  long value = wcstol(text, &end, 10);
-  if (*text == L'\0' || *end != L'\0' || value < 1 || value > limit) {
+  unsigned long long number = wcstoull(text, &end, 10);
+  if (*text < L'0' || *text > L'9' || *end != L'\0' || number < low || number > high) {
     *error = Utf8FromWide(name.c_str()) + " " + Utf8FromWide(text) +
-             ": expected a whole number from 1 to " + std::to_string(limit);
+             ": expected a whole number from " + std::to_string(low) + " to " +
+             std::to_string(high);
     return false;
   }
-  *count = value;
+  *value = static_cast<uint32_t>(number);
   return true;
 }
+
+bool ParseValue(const std::wstring& name, const wchar_t* text, Options* options,
+                std::string* error) {
+  if (name == L"--set") {
+    DialogChoice choice;
+    if (!ParseChoice(text, &choice, error)) return false;
+    options->script.choices.push_back(choice);
+    return true;
+  }
+  if (name == L"--capture" || name == L"--check" || name == L"--only" || name == L"--log") {
+    if (name == L"--capture") options->script.capturePath = text;
+    if (name == L"--check") options->check = text;
+    if (name == L"--only") options->only = text;
+    if (name == L"--log") options->logPath = text;
+    return true;
+  }
+  bool fromZero = name == L"--seed" || name == L"--sessions";
+  uint32_t high = name == L"--seed" ? 0xFFFFFFFFu : 1000000;
+  uint32_t value = 0;
+  if (!ParseNumber(name, text, fromZero ? 0 : 1, high, &value, error)) return false;
+  int count = static_cast<int>(value);
+  if (name == L"--fail-allocation") options->failAllocation = value;
+  if (name == L"--bench-open") options->openRuns = count;
+  if (name == L"--cycles") options->cycles = count;
+  if (name == L"--random-sessions") options->randomSessions = count;
+  if (name == L"--first-session") options->firstSession = count;
+  if (name == L"--sessions") options->sessions = count;
+  if (name == L"--seed") {
+    options->seed = value;
+    options->seedGiven = true;
+  }
+  return true;
+}
+
+// Runs that act on the dialog on their own take no script of the user's.
+bool CheckCombinations(const Options& options, bool endingGiven, std::string* error) {
+  const DialogScript& script = options.script;
+  bool scripted = endingGiven || !script.choices.empty() || !script.capturePath.empty();
+  if (options.validate && !options.check.empty()) {
+    *error = "give --validate or --check, not both";
+    return false;
+  }
+  if (options.randomSessions > 0 &&
+      (options.openRuns > 0 || options.cycles > 0 || scripted || options.failAllocation != 0)) {
+    *error = "--random-sessions acts on the dialog itself; give no other run option with it";
+    return false;
+  }
+  if ((options.openRuns > 0 || options.cycles > 0) && (scripted || options.failAllocation != 0)) {
+    *error =
+        "--bench-open and --cycles cancel every dialog once it is ready; give no --set, "
+        "--capture, ending or --fail-allocation with them";
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
 
 bool ParseOptions(int argc, wchar_t** argv, Options* options, std::string* error) {
   options->script.ending = DialogEnding::kWaitForUser;
@@ -114,7 +197,9 @@ bool ParseOptions(int argc, wchar_t** argv, Options* options, std::string* error
   options->openRuns = options->cycles = 0;
   options->randomSessions = 0;
   options->firstSession = 1;
-  options->seed = static_cast<uint32_t>(GetTickCount() ^ (GetCurrentProcessId() << 16));
+  options->validate = options->seedGiven = false;
+  options->sessions = 200;
+  options->seed = 0;
   bool endingGiven = false;
   for (int i = 1; i < argc; ++i) {
     std::wstring argument = argv[i];
@@ -129,38 +214,16 @@ bool ParseOptions(int argc, wchar_t** argv, Options* options, std::string* error
       endingGiven = isEnding = true;
     }
     if (isEnding) continue;
-    if (ParseRandomSessionOption(argc, argv, &i, options, error)) continue;
-    if (!error->empty()) return false;
-    if (argument == L"--fail-allocation" || argument == L"--bench-open" ||
-        argument == L"--cycles") {
-      if (i + 1 == argc) {
-        *error = Utf8FromWide(argument.c_str()) + " needs a value";
-        return false;
-      }
-      long count = 0;
-      if (!ParseCount(argument, argv[++i], 1000000, &count, error)) return false;
-      if (argument == L"--fail-allocation") {
-        options->failAllocation = static_cast<uint32_t>(count);
-      } else if (argument == L"--bench-open") {
-        options->openRuns = static_cast<int>(count);
-      } else {
-        options->cycles = static_cast<int>(count);
-      }
+    if (argument == L"--validate") {
+      options->validate = true;
       continue;
     }
-    if (argument == L"--set" || argument == L"--capture") {
+    if (TakesValue(argument)) {
       if (i + 1 == argc) {
         *error = Utf8FromWide(argument.c_str()) + " needs a value";
         return false;
       }
-      std::wstring value = argv[++i];
-      if (argument == L"--capture") {
-        options->script.capturePath = value;
-        continue;
-      }
-      DialogChoice choice;
-      if (!ParseChoice(value, &choice, error)) return false;
-      options->script.choices.push_back(choice);
+      if (!ParseValue(argument, argv[++i], options, error)) return false;
       continue;
     }
     if (argument.size() > 1 && argument[0] == L'-') {
@@ -177,56 +240,6 @@ bool ParseOptions(int argc, wchar_t** argv, Options* options, std::string* error
     *error = "no plug-in file given";
     return false;
   }
-  if (options->randomSessions > 0 &&
-      (options->openRuns > 0 || options->cycles > 0 || endingGiven ||
-       !options->script.choices.empty() || !options->script.capturePath.empty() ||
-       options->failAllocation != 0)) {
-    *error = "--random-sessions acts on the dialog itself; give no other run option with it";
-    return false;
-  }
-  bool repeated = options->openRuns > 0 || options->cycles > 0;
-  const DialogScript& script = options->script;
-  if (repeated && (endingGiven || !script.choices.empty() || !script.capturePath.empty() ||
-                   options->failAllocation != 0)) {
-    *error =
-        "--bench-open and --cycles cancel every dialog once it is ready; give no --set, "
-        "--capture, ending or --fail-allocation with them";
-    return false;
-  }
-  return true;
+  if (!options->seedGiven) options->seed = FreshSeed();
+  return CheckCombinations(*options, endingGiven, error);
 }
-
-namespace {
-
-bool ParseRandomSessionOption(int argc, wchar_t** argv, int* i, Options* options,
-                              std::string* error) {
-  std::wstring argument = argv[*i];
-  if (argument != L"--random-sessions" && argument != L"--seed" && argument != L"--first-session") {
-    return false;
-  }
-  if (*i + 1 == argc) {
-    *error = Utf8FromWide(argument.c_str()) + " needs a value";
-    return false;
-  }
-  const wchar_t* text = argv[++*i];
-  if (argument == L"--seed") {
-    wchar_t* end = nullptr;
-    unsigned long long value = wcstoull(text, &end, 10);
-    if (*text < L'0' || *text > L'9' || *end != L'\0' || value > 0xFFFFFFFFull) {
-      *error = "--seed " + Utf8FromWide(text) + ": expected a whole number from 0 to 4294967295";
-      return false;
-    }
-    options->seed = static_cast<uint32_t>(value);
-    return true;
-  }
-  long count = 0;
-  if (!ParseCount(argument, text, 1000000, &count, error)) return false;
-  if (argument == L"--random-sessions") {
-    options->randomSessions = static_cast<int>(count);
-  } else {
-    options->firstSession = static_cast<int>(count);
-  }
-  return true;
-}
-
-}  // namespace

@@ -16,7 +16,16 @@ struct Options {
   // Seeded random user sessions (random_sessions.h).
   int randomSessions;  // --random-sessions: how many, 0 for none
   int firstSession;    // --first-session: the number of the first, from 1
-  uint32_t seed;       // --seed; drawn and printed when not given
+  // The validator (validator.h) and its checks (checks.h).
+  bool validate;         // --validate: run every check, each in a child process
+  std::wstring check;    // --check <name>: run one check in this process
+  std::wstring only;     // --only <name,...>: the checks --validate runs
+  std::wstring logPath;  // --log <file>: every check's full output
+  int sessions;          // --sessions: random user sessions --validate runs, 0 for none
+  // Of the random parts, validator and random sessions alike; a fresh one
+  // when not given.
+  uint32_t seed;
+  bool seedGiven;
 };
 
 extern const char kUsage[];

@@ -18,6 +18,10 @@ const char* InterfaceName(const Guid& iid) {
   return "unknown interface";
 }
 
+void BeforeCall(Session* session) {
+  if (session->beforePluginCall != nullptr) session->beforePluginCall();
+}
+
 void SetPhase(Session* session, const std::string& phase) {
   session->phase = phase;
   session->host.allocator.phase = session->phase.c_str();
@@ -42,6 +46,7 @@ bool ReadClassInfo(Session* session) {
   ClassInfoRecord* table = nullptr;
   SetPhase(session, "DllGetClassInfo (the class-info table)");
   uint32_t requestsBefore = host->allocator.requests;
+  BeforeCall(session);
   Status status = session->exports.getClassInfo(AllocatorInterface(host), &table);
   Print("DllGetClassInfo returned 0x%08X\n", status);
   JudgeFailure(session, "DllGetClassInfo", status, requestsBefore);
@@ -78,6 +83,7 @@ void ReadClassForms(Session* session) {
   for (const ClassInfoRecord& record : session->records) {
     if (!SameGuid(record.interfaceId, IID_IClassFactory)) continue;
     ClassForm form = {record.classId, 0, nullptr, nullptr};
+    BeforeCall(session);
     Status status = session->exports.getClassForm(&form.classId, &form.size, &form.createHook,
                                                   &form.destroyHook);
     if (status != STATUS_OK) {
@@ -110,6 +116,7 @@ void RegisterTools(Session* session) {
     uint32_t entryValue = ++session->registrations;
     host->registry.expectedValue = entryValue;
     SetPhase(session, "Register");
+    BeforeCall(session);
     Status status = MethodAt<RegisterFn>(object, kRegistrationRegister)(
         object, RegistryInterface(host), entryValue);
     Print("  Register returned 0x%08X\n", status);
@@ -161,6 +168,7 @@ void RunTool(Session* session, const RegistryEntry& entry) {
   if (!OpenInterface(session, entry.classId, entry.interfaceId, &instance, &object)) return;
   int32_t flag = -1;
   SetPhase(session, "GetEnabled");
+  BeforeCall(session);
   Status status = MethodAt<GetEnabledFn>(object, kToolGetEnabled)(object, &flag);
   Print("  GetEnabled returned 0x%08X, flag %d\n", status, static_cast<int>(flag));
   if (status != STATUS_OK) ReportProblem(&host->ledger, "GetEnabled failed with 0x%08X", status);
@@ -202,8 +210,7 @@ std::string DescribeStatus(Status status) {
 
 int FinishSession(Session* session) {
   HostServices* host = &session->host;
-  SetPhase(session, "the host");
-  Status status = session->exports.canUnloadNow();
+  Status status = AskCanUnloadNow(session);
   Print("DllCanUnloadNow returned 0x%08X\n", status);
   if (status != STATUS_OK) {
     ReportProblem(&host->ledger,
@@ -232,6 +239,7 @@ bool OpenInterface(Session* session, const Guid& classId, const Guid& iid, Insta
   const ClassForm* form = FindForm(session, classId);
   if (form == nullptr) return false;
   SetPhase(session, "the host (an instance of class " + FormatGuid(classId) + ")");
+  BeforeCall(session);  // the class's create hook
   *instance =
       CreateInstance(&session->host, classId, form->size, form->createHook, form->destroyHook);
   if (*instance == nullptr) return false;
@@ -239,6 +247,7 @@ bool OpenInterface(Session* session, const Guid& classId, const Guid& iid, Insta
   std::string call = std::string("DllGetInterface (the ") + InterfaceName(iid) + ")";
   SetPhase(session, call);
   uint32_t requestsBefore = session->host.allocator.requests;
+  BeforeCall(session);
   Status status =
       session->exports.getInterface(InstanceHeader(*instance), &classId, &iid, &created);
   Print("  %s returned 0x%08X\n", call.c_str(), status);
@@ -252,6 +261,7 @@ bool OpenInterface(Session* session, const Guid& classId, const Guid& iid, Insta
       }
     }
     SetPhase(session, "the host");
+    BeforeCall(session);  // the class's destroy hook
     DestroyInstance(*instance);
     return false;
   }
@@ -262,6 +272,7 @@ bool OpenInterface(Session* session, const Guid& classId, const Guid& iid, Insta
 
 void CloseInterface(Session* session, Instance* instance, void* object, const Guid& iid) {
   SetPhase(session, "Release");
+  BeforeCall(session);
   uint32_t remaining = MethodAt<ReleaseFn>(object, kSlotRelease)(object);
   if (remaining != 0) {
     ReportProblem(&session->host.ledger,
@@ -269,6 +280,7 @@ void CloseInterface(Session* session, Instance* instance, void* object, const Gu
                   InterfaceName(iid), remaining);
   }
   SetPhase(session, "the host");
+  BeforeCall(session);  // the class's destroy hook
   DestroyInstance(instance);
 }
 
@@ -276,7 +288,9 @@ Status InvokeTool(Session* session, void* object) {
   HostServices* host = &session->host;
   SetPhase(session, "Invoke");
   host->dialogRunner.lastResult = 0;
+  BeforeCall(session);
   Status status = MethodAt<InvokeFn>(object, kToolInvoke)(object);
+  session->lastInvokeStatus = status;
   Print("  Invoke returned 0x%08X\n", status);
   if (status == STATUS_OK) return status;
   // After OK only the write can fail, with the platform's error or, when it
@@ -292,14 +306,33 @@ Status InvokeTool(Session* session, void* object) {
   return status;
 }
 
-void RunRoad(Session* session) {
+bool RegisterAll(Session* session) {
   session->records.clear();
   session->forms.clear();
-  if (!ReadClassInfo(session)) return;
+  if (!ReadClassInfo(session)) return false;
   ReadClassForms(session);
   RegisterTools(session);
   PrintEntries(session);
+  return true;
+}
+
+void RunTools(Session* session) {
   for (const auto& entry : session->host.registry.entries) RunTool(session, *entry);
+}
+
+void RunRoad(Session* session) {
+  if (RegisterAll(session)) RunTools(session);
+}
+
+const std::string* DisplayName(const RegistryEntry& entry) {
+  const RegistryEntry::Value* name = FindValue(entry, "displayNameString", kValueAnsiText);
+  return name != nullptr ? &name->text : nullptr;
+}
+
+Status AskCanUnloadNow(Session* session) {
+  SetPhase(session, "the host");
+  BeforeCall(session);
+  return session->exports.canUnloadNow();
 }
 
 int OpenSession(const Options& options, Session* session) {

@@ -37,12 +37,25 @@ struct Session {
   std::vector<ClassForm> forms;
   uint32_t registrations;
   std::string phase;  // what the allocator names in its report
+  // Run before every call into the plug-in when set: what a host does on its
+  // other threads meanwhile.
+  void (*beforePluginCall)();
+  Status lastInvokeStatus;
 };
 
 // The host's whole road once: class info, forms, registration, then each
 // registered tool (GetEnabled, Invoke), releasing all it created. Skips what
 // cannot be created.
 void RunRoad(Session* session);
+// The road's two halves, for a host that registers once and runs the tools
+// many times: class info, forms and registration (false when the class-info
+// table is unusable), then each registered tool.
+bool RegisterAll(Session* session);
+void RunTools(Session* session);
+// The text of a registration entry's displayNameString, null when it has none.
+const std::string* DisplayName(const RegistryEntry& entry);
+// Calls DllCanUnloadNow, as the host does before unloading.
+Status AskCanUnloadNow(Session* session);
 
 // An instance of the class and the asked interface on it; false (with the
 // instance destroyed again) when the plug-in refuses or the host's own

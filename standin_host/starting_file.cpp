@@ -137,58 +137,13 @@ StartingFile RandomStartingFile(SeededRandom* random) {
   return StartingFile{true, Join(random, Lines(random, hostile), hostile)};
 }
 
-std::wstring SettingsFilePath() {
-  wchar_t folder[MAX_PATH] = {};
-  UINT length = GetWindowsDirectoryW(folder, MAX_PATH);
-  if (length == 0 || length >= MAX_PATH) return L"VELCNFG.INI";
-  std::wstring path = folder;
-  if (path.back() != L'\\') path += L'\\';
-  return path + L"VELCNFG.INI";
-}
-
-namespace {
-
-// The platform keeps a parsed copy of a profile file and may not notice a
-// change made behind its back within the same tick of the file clock; all
-// three names null drops that copy.
-void ForgetCachedProfile(const std::wstring& path) {
-  WritePrivateProfileStringW(nullptr, nullptr, nullptr, path.c_str());
-}
-
-bool WriteOrDelete(const StartingFile& file, const std::wstring& path) {
-  if (!file.present) return DeleteFileW(path.c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND;
-  HANDLE handle = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) return false;
-  DWORD written = 0;
-  bool ok = WriteFile(handle, file.bytes.data(), static_cast<DWORD>(file.bytes.size()), &written,
-                      nullptr) &&
-            written == file.bytes.size();
-  CloseHandle(handle);
-  return ok;
-}
-
-}  // namespace
-
 bool PutSettingsFile(const StartingFile& file) {
-  std::wstring path = SettingsFilePath();
-  bool ok = WriteOrDelete(file, path);
-  ForgetCachedProfile(path);
-  return ok;
+  if (file.present) return WriteSettingsBytes(file.bytes);
+  RemoveSettingsFile();
+  return GetFileAttributesW(SettingsFilePath().c_str()) == INVALID_FILE_ATTRIBUTES;
 }
 
 StartingFile ReadSettingsFile() {
-  StartingFile file = {false, std::string()};
-  HANDLE handle =
-      CreateFileW(SettingsFilePath().c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                  nullptr, OPEN_EXISTING, 0, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) return file;
-  file.present = true;
-  char buffer[4096];
-  DWORD got = 0;
-  while (ReadFile(handle, buffer, sizeof buffer, &got, nullptr) && got > 0) {
-    file.bytes.append(buffer, got);
-  }
-  CloseHandle(handle);
-  return file;
+  FileState state = ReadFileState(SettingsFilePath());
+  return StartingFile{state.exists, state.bytes};
 }

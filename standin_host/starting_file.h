@@ -6,6 +6,7 @@
 #include <string>
 
 #include "standin_host/seeded_random.h"
+#include "standin_host/settings_file.h"
 
 struct StartingFile {
   bool present;
@@ -14,9 +15,6 @@ struct StartingFile {
 
 StartingFile RandomStartingFile(SeededRandom* random);
 
-// %WINDIR%\VELCNFG.INI, where the platform's profile functions find the bare
-// name the plug-in uses.
-std::wstring SettingsFilePath();
 // Replaces the file with `file`, or deletes it; false when that fails.
 bool PutSettingsFile(const StartingFile& file);
 StartingFile ReadSettingsFile();

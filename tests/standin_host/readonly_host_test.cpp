@@ -38,6 +38,16 @@ TEST_F(StandinHostReadOnlyFile, OkFailsInvokeWithAccessDeniedAndLosesNothing) {
   ExpectUnsavedAfterOk(run, "0x80070005", 5);
 }
 
+// The validator's refused-write check makes its read-only case only here,
+// where the platform refuses the write; as root it notes that it could not.
+TEST(ValidatorAsOrdinaryUser, RunsTheReadOnlyCaseOfTheRefusedWriteCheck) {
+  RemoveProfile();
+  HostRun run = RunHost({"--validate", "--only", "settings-file-refuses-write", g_plugin});
+
+  EXPECT_EQ(0u, run.exitCode) << Describe(run);
+  EXPECT_TRUE(Contains(run.out, "\nPASS settings-file-refuses-write\n")) << Describe(run);
+}
+
 // The prefix of uid 65534 is made without a display; Wine's null driver runs
 // modal dialogs headless, as in the build's own prefix. The desktop process
 // reads the setting when it starts, so it is set in a run of its own.

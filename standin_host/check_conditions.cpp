@@ -1,0 +1,131 @@
+#include "standin_host/check_conditions.h"
+
+#include "standin_host/check_support.h"
+#include "standin_host/child_process.h"
+#include "standin_host/console.h"
+
+namespace {
+
+// Shipped next to the program; its resources have no string 1.
+const wchar_t kNoNameModule[] = L"standin_host_noname.dll";
+constexpr uint32_t kMostAllocations = 200;
+
+int g_workerThreads = 0;
+
+DWORD WINAPI IdleWorker(void*) { return 0; }
+
+void StartAndEndWorkerThread() {
+  HANDLE thread = CreateThread(nullptr, 0, IdleWorker, nullptr, 0, nullptr);
+  if (thread == nullptr) return;
+  WaitForSingleObject(thread, INFINITE);
+  CloseHandle(thread);
+  ++g_workerThreads;
+}
+
+std::wstring ProgramFolder() {
+  std::wstring path = OwnProgramPath();
+  return path.substr(0, path.find_last_of(L"\\/") + 1);
+}
+
+// The name of the one registration entry, "" when it has none.
+std::string RegisteredName(Session* session) {
+  std::string name;
+  for (const auto& entry : session->host.registry.entries) {
+    const std::string* text = DisplayName(*entry);
+    if (text != nullptr) name = *text;
+  }
+  return name;
+}
+
+}  // namespace
+
+bool CheckWorkerThreads(const Options& options) {
+  Ledger ledger = {0, 0};
+  SettingsFileKeeper keeper;
+  const char start[] =
+      "[VELConfigData]\r\nenabled=1\r\nbitRate=64\r\nquality=0\r\npreprocessing=0\r\nversion=1\r\n";
+  const char saved[] =
+      "[VELConfigData]\r\nenabled=1\r\nbitRate=112\r\nquality=1\r\npreprocessing=0\r\nversion="
+      "1\r\n";
+  if (!PlantSettingsFile(start, &ledger)) return false;
+  DialogScript script = {{{DialogField::kBitRate, 112}, {DialogField::kQuality, 1}},
+                         DialogEnding::kOk,
+                         std::wstring()};
+  Session session = {};
+  session.beforePluginCall = StartAndEndWorkerThread;
+  if (!BeginSession(options, &script, &session, &ledger)) return false;
+  RunRoad(&session);
+  FileState after = ReadFileState(SettingsFilePath());
+  if (after.bytes != saved) {
+    ReportProblem(&ledger,
+                  "expected OK to store %s with threads coming and going; the file holds %s",
+                  DescribeFileSettings(saved).c_str(), DescribeFileSettings(after.bytes).c_str());
+  }
+  EndSession(&session, &ledger);
+  Print("%d worker threads started and ended between calls into the plug-in\n", g_workerThreads);
+  return ledger.problems == 0;
+}
+
+bool CheckForeignResourceScope(const Options& options) {
+  Ledger ledger = {0, 0};
+  std::wstring path = ProgramFolder() + kNoNameModule;
+  HMODULE foreign = LoadLibraryW(path.c_str());
+  char probe[64];
+  if (foreign == nullptr || LoadStringA(foreign, 1, probe, sizeof probe) != 0) {
+    ReportProblem(&ledger, "the validator's module without a command name is missing or wrong: %s",
+                  Utf8FromWide(path.c_str()).c_str());
+    if (foreign != nullptr) FreeLibrary(foreign);
+    return false;
+  }
+  DialogScript none = {{}, DialogEnding::kCancel, std::wstring()};
+  Session session = {};
+  if (BeginSession(options, &none, &session, &ledger)) {
+    RegisterAll(&session);
+    std::string ownName = RegisteredName(&session);
+    ForgetLastRun(&session.host);
+    Print("Registering again; the resource scope hands back %s\n",
+          Utf8FromWide(kNoNameModule).c_str());
+    session.host.callback.scopeYields = foreign;
+    RegisterAll(&session);
+    std::string name = RegisteredName(&session);
+    session.host.callback.scopeYields = session.plugin;
+    if (ownName.empty() || name != ownName) {
+      ReportProblem(&ledger,
+                    "expected the registration entry to carry the command's name (\"%s\") when "
+                    "the resource scope hands back a module without it; it carries \"%s\"",
+                    Utf8FromAnsi(ownName.c_str()).c_str(), Utf8FromAnsi(name.c_str()).c_str());
+    }
+    EndSession(&session, &ledger);
+  }
+  FreeLibrary(foreign);
+  return ledger.problems == 0;
+}
+
+bool CheckAllocationRefused(const Options& options) {
+  Ledger ledger = {0, 0};
+  DialogScript script = {{}, DialogEnding::kCancel, std::wstring()};
+  uint32_t request = 1;
+  for (; request <= kMostAllocations; ++request) {
+    Options refusing = options;
+    refusing.failAllocation = request;
+    Session session = {};
+    // Only what goes wrong is worth the log's space.
+    SetReportQuiet(true);
+    if (!BeginSession(refusing, &script, &session, &ledger)) break;
+    RunRoad(&session);
+    bool refused = session.host.allocator.refusedAt != 0;
+    int status = EndSession(&session, &ledger);
+    SetReportQuiet(false);
+    if (status != kExitClean && status != kExitHostCausedFailure) {
+      ReportProblem(&ledger,
+                    "with allocation request %u refused, expected a clean failure; see above",
+                    request);
+      break;
+    }
+    Print("Allocation request %u refused: balanced (exit %d)\n", request, status);
+    if (!refused) break;  // the road made fewer requests: all were tried
+  }
+  SetReportQuiet(false);
+  Print("%u allocation requests of the road refused in turn\n", request - 1);
+  return ledger.problems == 0;
+}

@@ -1,0 +1,62 @@
+#include "standin_host/check_support.h"
+
+#include <stdarg.h>
+#include <stdio.h>
+
+#include "standin_host/console.h"
+
+namespace {
+
+bool StillLoaded(HMODULE module, const void* address) {
+  HMODULE found = nullptr;
+  return GetModuleHandleExW(
+             GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+             static_cast<LPCWSTR>(address), &found) &&
+         found == module;
+}
+
+}  // namespace
+
+bool BeginSession(const Options& options, const DialogScript* script, Session* session,
+                  Ledger* ledger) {
+  Options own = options;
+  own.script = *script;
+  int status = OpenSession(own, session);
+  if (status != kExitClean) {
+    ReportProblem(ledger,
+                  "expected %s to load as a plug-in; it did not (exit %d; the log says why)",
+                  Utf8FromWide(options.pluginPath.c_str()).c_str(), status);
+    return false;
+  }
+  // OpenSession points the dialogs at its own copy of the script.
+  session->host.dialogRunner.script = script;
+  return true;
+}
+
+int EndSession(Session* session, Ledger* ledger) {
+  HMODULE plugin = session->plugin;
+  const void* anExport = reinterpret_cast<const void*>(session->exports.canUnloadNow);
+  int status = FinishSession(session);
+  if (status == kExitProblems) ledger->problems += session->host.ledger.problems;
+  if (StillLoaded(plugin, anExport)) {
+    ReportProblem(ledger,
+                  "expected the plug-in to leave the process when the host unloaded it; it is "
+                  "still loaded (it holds a reference on itself)");
+    if (status == kExitClean) status = kExitProblems;
+  }
+  return status;
+}
+
+void RunToolsWith(Session* session, const DialogScript* script) {
+  session->host.dialogRunner.script = script;
+  RunTools(session);
+}
+
+void Note(const char* format, ...) {
+  char text[1024];
+  va_list arguments;
+  va_start(arguments, format);
+  vsnprintf(text, sizeof text, format, arguments);
+  va_end(arguments);
+  Print("NOTE: %s\n", text);
+}

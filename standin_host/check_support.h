@@ -1,0 +1,27 @@
+// What the checks share: a session on the plug-in that is judged when it
+// ends, and the settings file as the checks plant and read it.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include "standin_host/ledger.h"
+#include "standin_host/options.h"
+#include "standin_host/session.h"
+#include "standin_host/settings_file.h"
+
+// Loads the plug-in named by `options` into `session`, its dialogs acted on
+// as `script` says (kept by the caller while the session lives). False, with
+// a problem in `ledger`, when it cannot be loaded.
+bool BeginSession(const Options& options, const DialogScript* script, Session* session,
+                  Ledger* ledger);
+// Asks DllCanUnloadNow, judges the balance, unloads the plug-in and checks
+// that it really left the process. Returns the session's exit code
+// (session.h); its problems are counted in `ledger` too.
+int EndSession(Session* session, Ledger* ledger);
+// The road's tools run once more with another script.
+void RunToolsWith(Session* session, const DialogScript* script);
+
+// A line the validator adds to the check's verdict.
+void Note(const char* format, ...) __attribute__((format(gnu_printf, 1, 2)));

@@ -1,0 +1,23 @@
+// The validator's named checks. Each runs in a process of its own
+// (--check <name>), judges the plug-in from the outside only, and ends by
+// unloading it and checking that everything it took was given back.
+#pragma once
+
+#include <stddef.h>
+
+#include "standin_host/options.h"
+
+struct CheckInfo {
+  const char* name;
+  // Generous: a check takes seconds even under emulation; only a plug-in
+  // that hangs reaches it.
+  int timeLimitSeconds;
+  // True when the plug-in passed; every problem is printed as a PROBLEM line.
+  bool (*run)(const Options& options);
+};
+
+const CheckInfo* AllChecks(size_t* count);
+
+// Runs the check --check names on the plug-in: exit 0 passed, 1 failed,
+// 2 no such check.
+int RunCheck(const Options& options);

@@ -1,0 +1,206 @@
+#include "standin_host/validator.h"
+
+#include <stdio.h>
+#include <string.h>
+
+#include <vector>
+
+#include "standin_host/checks.h"
+#include "standin_host/child_process.h"
+#include "standin_host/console.h"
+
+namespace {
+
+const char kRandomSessionsCheck[] = "random-user-sessions";
+// Sessions per child process: a hang or crash costs one batch, not the run.
+constexpr int kSessionsPerBatch = 50;
+constexpr int kBatchTimeLimitSeconds = 600;
+
+// One child process of a check: its command line and time limit.
+struct ChildTask {
+  std::wstring arguments;
+  int timeLimitSeconds;
+};
+
+struct PlannedCheck {
+  std::string name;
+  std::vector<ChildTask> tasks;
+};
+
+struct Verdict {
+  bool passed;
+  std::string reason;  // FAIL: what was expected, what happened; PASS: a note or ""
+};
+
+std::vector<std::string> SplitNames(const std::wstring& list) {
+  std::vector<std::string> names;
+  std::string text = Utf8FromWide(list.c_str());
+  size_t start = 0;
+  while (start <= text.size()) {
+    size_t comma = text.find(',', start);
+    if (comma == std::string::npos) comma = text.size();
+    if (comma > start) names.push_back(text.substr(start, comma - start));
+    start = comma + 1;
+  }
+  return names;
+}
+
+bool Wanted(const std::vector<std::string>& only, const std::string& name) {
+  if (only.empty()) return true;
+  for (const std::string& wanted : only) {
+    if (wanted == name) return true;
+  }
+  return false;
+}
+
+PlannedCheck RandomSessionsPlan(const Options& options, uint32_t seed) {
+  PlannedCheck plan = {kRandomSessionsCheck, {}};
+  for (int first = 1; first <= options.sessions; first += kSessionsPerBatch) {
+    int count = options.sessions - first + 1;
+    if (count > kSessionsPerBatch) count = kSessionsPerBatch;
+    std::wstring arguments = L"--random-sessions " + std::to_wstring(count) + L" --seed " +
+                             std::to_wstring(seed) + L" --first-session " + std::to_wstring(first);
+    plan.tasks.push_back(ChildTask{arguments, kBatchTimeLimitSeconds});
+  }
+  return plan;
+}
+
+// False, with the unknown name in `error`, when --only names no such check.
+bool PlanChecks(const Options& options, uint32_t seed, std::vector<PlannedCheck>* plans,
+                std::string* error) {
+  std::vector<std::string> only = SplitNames(options.only);
+  size_t count = 0;
+  const CheckInfo* checks = AllChecks(&count);
+  for (const std::string& name : only) {
+    bool known = name == kRandomSessionsCheck;
+    for (size_t i = 0; i < count; ++i) known = known || name == checks[i].name;
+    if (!known) *error = "--only: no check named " + name;
+  }
+  if (!error->empty()) return false;
+  for (size_t i = 0; i < count; ++i) {
+    if (!Wanted(only, checks[i].name)) continue;
+    std::wstring arguments = L"--check " + WideFromUtf8(checks[i].name);
+    plans->push_back(PlannedCheck{checks[i].name, {{arguments, checks[i].timeLimitSeconds}}});
+  }
+  if (options.sessions > 0 && Wanted(only, kRandomSessionsCheck)) {
+    plans->push_back(RandomSessionsPlan(options, seed));
+  }
+  return true;
+}
+
+// The text after `prefix` on the first line that starts with it.
+std::string FirstLineAfter(const std::string& output, const char* prefix) {
+  size_t at = output.find(prefix);
+  while (at != std::string::npos && at != 0 && output[at - 1] != '\n') {
+    at = output.find(prefix, at + 1);
+  }
+  if (at == std::string::npos) return std::string();
+  size_t start = at + strlen(prefix);
+  size_t end = output.find_first_of("\r\n", start);
+  return output.substr(start, end == std::string::npos ? std::string::npos : end - start);
+}
+
+std::string LastLine(const std::string& output) {
+  size_t end = output.find_last_not_of("\r\n");
+  if (end == std::string::npos) return "no output";
+  size_t start = output.find_last_of('\n', end);
+  return output.substr(start == std::string::npos ? 0 : start + 1, end + 1 - (start + 1));
+}
+
+Verdict Judge(const ChildRun& run, int timeLimitSeconds) {
+  if (!run.started) return Verdict{false, "the check's process could not be started"};
+  std::string problem = FirstLineAfter(run.output, "PROBLEM: ");
+  char text[160];
+  if (run.timedOut) {
+    snprintf(text, sizeof text, "expected the check to finish within %d s; it hung%s",
+             timeLimitSeconds, problem.empty() ? "" : " after: ");
+    return Verdict{false, text + problem};
+  }
+  if (run.exitCode == 0) return Verdict{true, FirstLineAfter(run.output, "NOTE: ")};
+  if (!problem.empty()) return Verdict{false, problem};
+  if (run.exitCode >= 0xC0000000u) {
+    snprintf(text, sizeof text, "expected the plug-in to run; the process crashed (0x%08lX)",
+             run.exitCode);
+    return Verdict{false, text};
+  }
+  // The stand-in host's own complaints (a command line it does not take, a
+  // file it cannot load) begin with its name.
+  std::string complaint = FirstLineAfter(run.output, "standin_host: ");
+  snprintf(text, sizeof text, "exit %lu: ", run.exitCode);
+  return Verdict{false, text + (complaint.empty() ? LastLine(run.output) : complaint)};
+}
+
+Verdict RunPlannedCheck(const PlannedCheck& plan, const std::wstring& plugin, std::string* log) {
+  Verdict verdict = {true, std::string()};
+  for (const ChildTask& task : plan.tasks) {
+    std::wstring command = Quoted(OwnProgramPath()) + L" " + task.arguments + L" " + Quoted(plugin);
+    ChildRun run = RunChild(command, static_cast<DWORD>(task.timeLimitSeconds) * 1000);
+    Verdict part = Judge(run, task.timeLimitSeconds);
+    *log += "=== " + plan.name + ": " + Utf8FromWide(command.c_str()) + "\n" + run.output +
+            "=== " + plan.name + ": " + (part.passed ? "PASS" : "FAIL " + part.reason) + "\n\n";
+    if (verdict.passed && (!part.passed || !part.reason.empty())) verdict = part;
+    if (!part.passed) break;  // one failing batch of sessions is the verdict
+  }
+  return verdict;
+}
+
+std::wstring LogPath(const Options& options) {
+  if (!options.logPath.empty()) return options.logPath;
+  wchar_t folder[MAX_PATH];
+  GetTempPathW(MAX_PATH, folder);
+  return std::wstring(folder) + L"standin_host_validate.log";
+}
+
+bool WriteLog(const std::wstring& path, const std::string& log) {
+  HANDLE file =
+      CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  DWORD written = 0;
+  WriteFile(file, log.data(), static_cast<DWORD>(log.size()), &written, nullptr);
+  CloseHandle(file);
+  return written == log.size();
+}
+
+std::wstring FullPath(const std::wstring& path) {
+  wchar_t full[MAX_PATH];
+  DWORD length = GetFullPathNameW(path.c_str(), MAX_PATH, full, nullptr);
+  return length > 0 && length < MAX_PATH ? std::wstring(full, length) : path;
+}
+
+}  // namespace
+
+int RunValidator(const Options& options) {
+  uint32_t seed = options.seed;
+  std::vector<PlannedCheck> plans;
+  std::string error;
+  if (!PlanChecks(options, seed, &plans, &error)) {
+    PrintError("standin_host: %s\n", error.c_str());
+    return 2;
+  }
+  std::wstring plugin = FullPath(options.pluginPath);
+  Print("Validating %s\n", Utf8FromWide(plugin.c_str()).c_str());
+  Print("Seed %u, %d random user sessions (repeat with --seed %u)\n", seed, options.sessions, seed);
+  std::string log;
+  int passed = 0;
+  int failed = 0;
+  for (const PlannedCheck& plan : plans) {
+    Verdict verdict = RunPlannedCheck(plan, plugin, &log);
+    if (verdict.passed) {
+      ++passed;
+      Print("PASS %s%s%s\n", plan.name.c_str(), verdict.reason.empty() ? "" : " (note: ",
+            verdict.reason.empty() ? "" : (verdict.reason + ")").c_str());
+    } else {
+      ++failed;
+      Print("FAIL %s: %s\n", plan.name.c_str(), verdict.reason.c_str());
+    }
+  }
+  std::wstring logPath = LogPath(options);
+  if (WriteLog(logPath, log)) {
+    Print("Full log of every check: %s\n", Utf8FromWide(logPath.c_str()).c_str());
+  } else {
+    PrintError("standin_host: could not write the log to %s\n",
+               Utf8FromWide(logPath.c_str()).c_str());
+  }
+  Print("%d passed, %d failed\n", passed, failed);
+  return failed == 0 ? 0 : 1;
+}

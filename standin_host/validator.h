@@ -1,0 +1,11 @@
+// The validator: judges a plug-in file the way hosts and users would. Runs
+// each named check (checks.h) and the random user sessions in a fresh child
+// process of this program with a time limit, so a crash or a hang is that
+// check's failure and the rest still run. Prints PASS or FAIL for each, then
+// "N passed, M failed" on the last line.
+#pragma once
+
+#include "standin_host/options.h"
+
+// Exit 0 when no check failed, 1 otherwise, 2 for an unknown --only name.
+int RunValidator(const Options& options);

@@ -1,0 +1,135 @@
+// The shipped plug-in's own code with one fault, for the validator's tests:
+// linked with the module's objects, this file takes the place of one
+// platform function the module imports (its import slot is defined here, so
+// the import library's is not used) or of the module's entry. FAULTY_<name>
+// picks the fault; each breaks one rule a host or a user would notice.
+#include <windows.h>
+
+#include "plugin/dialog/dialog_ids.h"
+#include "plugin/module/entry.h"
+#include "plugin/settings/settings.h"
+
+namespace {
+
+template <typename Fn>
+Fn Real(const char* module, const char* name) {
+  return reinterpret_cast<Fn>(GetProcAddress(GetModuleHandleA(module), name));
+}
+
+void RewriteVersionKey() {
+  WritePrivateProfileStringA("VELConfigData", "version", "1", "VELCNFG.INI");
+}
+
+}  // namespace
+
+#if defined(FAULTY_CLOSES_ITSELF)
+// The dialog closes itself as soon as it is set up.
+extern "C" BOOL WINAPI FaultyMoveWindow(HWND window, int x, int y, int width, int height,
+                                        BOOL repaint) {
+  PostMessageA(window, WM_COMMAND, IDCANCEL, 0);
+  return Real<decltype(&MoveWindow)>("user32", "MoveWindow")(window, x, y, width, height, repaint);
+}
+extern "C" void* g_moveWindow asm("__imp__MoveWindow@24") =
+    reinterpret_cast<void*>(FaultyMoveWindow);
+
+#elif defined(FAULTY_IGNORES_CHOICE)
+// A bit rate picked from the list springs back to the one the dialog opened with.
+int g_openingIndex = -1;
+extern "C" LRESULT WINAPI FaultySendMessageA(HWND window, UINT message, WPARAM w, LPARAM l) {
+  auto send = Real<decltype(&SendMessageA)>("user32", "SendMessageA");
+  if (message == CB_SETCURSEL) g_openingIndex = static_cast<int>(w);
+  if (message == CB_GETCURSEL && g_openingIndex >= 0) send(window, CB_SETCURSEL, g_openingIndex, 0);
+  return send(window, message, w, l);
+}
+extern "C" void* g_sendMessage asm("__imp__SendMessageA@16") =
+    reinterpret_cast<void*>(FaultySendMessageA);
+
+#elif defined(FAULTY_CANCEL_RETURNS_OK) || defined(FAULTY_WRITES_ON_CANCEL) || \
+    defined(FAULTY_IGNORES_CANCEL) || defined(FAULTY_CRASHES_ON_CANCEL)
+// Cancel, Escape and the close box end the dialog as OK would, leave it open,
+// crash, or rewrite a key of the settings file as they go.
+extern "C" BOOL WINAPI FaultyEndDialog(HWND dialog, INT_PTR result) {
+#if defined(FAULTY_CANCEL_RETURNS_OK)
+  if (result == IDCANCEL) result = IDOK;
+#elif defined(FAULTY_IGNORES_CANCEL)
+  if (result == IDCANCEL) return TRUE;
+#elif defined(FAULTY_CRASHES_ON_CANCEL)
+  if (result == IDCANCEL) *static_cast<volatile int*>(nullptr) = 0;
+#else
+  if (result == IDCANCEL) RewriteVersionKey();
+#endif
+  return Real<decltype(&EndDialog)>("user32", "EndDialog")(dialog, result);
+}
+extern "C" void* g_endDialog asm("__imp__EndDialog@8") = reinterpret_cast<void*>(FaultyEndDialog);
+
+#elif defined(FAULTY_STORES_UNSHOWN)
+// OK stores the mono box the other way round from how it is shown.
+extern "C" UINT WINAPI FaultyIsDlgButtonChecked(HWND dialog, int id) {
+  UINT checked = Real<decltype(&IsDlgButtonChecked)>("user32", "IsDlgButtonChecked")(dialog, id);
+  if (id != IDC_STEREO_TO_MONO) return checked;
+  return checked == BST_CHECKED ? BST_UNCHECKED : BST_CHECKED;
+}
+extern "C" void* g_isChecked asm("__imp__IsDlgButtonChecked@8") =
+    reinterpret_cast<void*>(FaultyIsDlgButtonChecked);
+
+#elif defined(FAULTY_MONO_NEVER_GREYED)
+// The mono box stays usable at the lowest bit rate and with compression off.
+extern "C" BOOL WINAPI FaultyEnableWindow(HWND window, BOOL enable) {
+  if (GetDlgCtrlID(window) == IDC_STEREO_TO_MONO) enable = TRUE;
+  return Real<decltype(&EnableWindow)>("user32", "EnableWindow")(window, enable);
+}
+extern "C" void* g_enableWindow asm("__imp__EnableWindow@8") =
+    reinterpret_cast<void*>(FaultyEnableWindow);
+
+#elif defined(FAULTY_NO_NAME_FALLBACK)
+// The command's name is taken from whatever module the resource scope yields,
+// with nothing published in its place when that module has none.
+extern "C" int WINAPI FaultyLoadStringA(HINSTANCE module, UINT id, LPSTR buffer, int size) {
+  int length = Real<decltype(&LoadStringA)>("user32", "LoadStringA")(module, id, buffer, size);
+  if (length > 0 || size <= 0) return length;
+  buffer[0] = '\0';
+  return 1;
+}
+extern "C" void* g_loadString asm("__imp__LoadStringA@16") =
+    reinterpret_cast<void*>(FaultyLoadStringA);
+
+#elif defined(FAULTY_HIDES_WRITE_FAILURE)
+// A write the file refused is reported as done.
+extern "C" BOOL WINAPI FaultyWritePrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR value,
+                                                        LPCSTR file) {
+  Real<decltype(&WritePrivateProfileStringA)>("kernel32", "WritePrivateProfileStringA")(
+      section, key, value, file);
+  return TRUE;
+}
+extern "C" void* g_writeProfile asm("__imp__WritePrivateProfileStringA@16") =
+    reinterpret_cast<void*>(FaultyWritePrivateProfileStringA);
+
+#else
+// Faults of the module's entry, which the build names as the entry point.
+extern "C" BOOL WINAPI FaultyDllMain(HINSTANCE module, DWORD reason, LPVOID reserved) {
+  BOOL result = DllMain(module, reason, reserved);
+#if defined(FAULTY_WRITES_ON_UNLOAD)
+  // The settings last read or confirmed are saved again as the module leaves.
+  if (reason == DLL_PROCESS_DETACH && g_settings.size != 0) WriteSettings(&g_settings);
+#elif defined(FAULTY_FORGETS_MODULE_ON_THREAD_END)
+  // A thread's end clears the module handle every later call relies on.
+  if (reason == DLL_THREAD_DETACH) ModuleHandle = nullptr;
+#elif defined(FAULTY_PINS_ITSELF)
+  // The module holds a reference on itself, so unloading leaves it loaded.
+  HMODULE self = nullptr;
+  if (reason == DLL_PROCESS_ATTACH) {
+    GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                       reinterpret_cast<LPCSTR>(&FaultyDllMain), &self);
+  }
+#elif defined(FAULTY_SINGLE_COPY)
+  // A second copy of the module refuses to load beside the first.
+  static HANDLE s_marker = nullptr;
+  if (reason == DLL_PROCESS_ATTACH) {
+    s_marker = CreateMutexA(nullptr, FALSE, "VELSTTNG-faulty-single-copy");
+    if (GetLastError() == ERROR_ALREADY_EXISTS) result = FALSE;
+  }
+  if (reason == DLL_PROCESS_DETACH && s_marker != nullptr) CloseHandle(s_marker);
+#endif
+  return result;
+}
+#endif
