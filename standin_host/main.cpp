@@ -4,13 +4,13 @@
 // the validator or one of its checks. See session.h, random_sessions.h,
 // validator.h and checks.h.
 #include "standin_host/bench.h"
-#include "standin_host/checks.h"
 #include "standin_host/console.h"
 #include "standin_host/crash_report.h"
 #include "standin_host/options.h"
-#include "standin_host/random_sessions.h"
+#include "standin_host/random_user/random_sessions.h"
 #include "standin_host/session.h"
-#include "standin_host/validator.h"
+#include "standin_host/validator/checks.h"
+#include "standin_host/validator/validator.h"
 
 int wmain(int argc, wchar_t** argv) {
   ReportCrashesAsProblems();

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "standin_host/host_services.h"
 #include "standin_host/options.h"
 #include "standin_host/plugin_file.h"
+#include "standin_host/services/host_services.h"
 
 enum ExitCode : int {
   kExitClean = 0,

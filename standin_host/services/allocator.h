@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "host/host_interfaces.h"
-#include "standin_host/service_object.h"
+#include "standin_host/services/service_object.h"
 
 struct Allocator {
   struct Block {

@@ -6,7 +6,7 @@
 
 #include <vector>
 
-#include "standin_host/dialog_service.h"
+#include "standin_host/services/dialog_service.h"
 
 struct Callback {
   ServiceObject<HostCallback, Callback> object;

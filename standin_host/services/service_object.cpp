@@ -1,4 +1,4 @@
-#include "standin_host/service_object.h"
+#include "standin_host/services/service_object.h"
 
 #include <stdio.h>
 #include <string.h>

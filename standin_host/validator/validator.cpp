@@ -1,13 +1,13 @@
-#include "standin_host/validator.h"
+#include "standin_host/validator/validator.h"
 
 #include <stdio.h>
 #include <string.h>
 
 #include <vector>
 
-#include "standin_host/checks.h"
-#include "standin_host/child_process.h"
 #include "standin_host/console.h"
+#include "standin_host/validator/checks.h"
+#include "standin_host/validator/child_process.h"
 
 namespace {
 

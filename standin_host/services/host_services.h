@@ -7,13 +7,13 @@
 
 #include <windows.h>
 
-#include "standin_host/allocator.h"
-#include "standin_host/callback.h"
 #include "standin_host/dialog_script.h"
-#include "standin_host/dialog_service.h"
-#include "standin_host/instances.h"
 #include "standin_host/ledger.h"
-#include "standin_host/registry.h"
+#include "standin_host/services/allocator.h"
+#include "standin_host/services/callback.h"
+#include "standin_host/services/dialog_service.h"
+#include "standin_host/services/instances.h"
+#include "standin_host/services/registry.h"
 
 struct HostServices {
   Ledger ledger;

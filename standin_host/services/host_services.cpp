@@ -1,4 +1,4 @@
-#include "standin_host/host_services.h"
+#include "standin_host/services/host_services.h"
 
 #include "standin_host/console.h"
 

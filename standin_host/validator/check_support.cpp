@@ -1,4 +1,4 @@
-#include "standin_host/check_support.h"
+#include "standin_host/validator/check_support.h"
 
 #include <stdarg.h>
 #include <stdio.h>

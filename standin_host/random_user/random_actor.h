@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "standin_host/dialog_rules.h"
-#include "standin_host/seeded_random.h"
-#include "standin_host/user_input.h"
+#include "standin_host/random_user/dialog_rules.h"
+#include "standin_host/random_user/seeded_random.h"
+#include "standin_host/random_user/user_input.h"
 
 enum class Ending { kOkButton, kEnterKey, kCancelButton, kEscapeKey, kCloseBox };
 

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "standin_host/seeded_random.h"
+#include "standin_host/random_user/seeded_random.h"
 #include "standin_host/settings_file.h"
 
 struct StartingFile {

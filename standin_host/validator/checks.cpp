@@ -1,10 +1,10 @@
-#include "standin_host/checks.h"
+#include "standin_host/validator/checks.h"
 
-#include "standin_host/check_conditions.h"
-#include "standin_host/check_dialog.h"
-#include "standin_host/check_module.h"
-#include "standin_host/check_settings_file.h"
 #include "standin_host/console.h"
+#include "standin_host/validator/check_conditions.h"
+#include "standin_host/validator/check_dialog.h"
+#include "standin_host/validator/check_module.h"
+#include "standin_host/validator/check_settings_file.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #pragma once
 
 #include "host/plugin_interfaces.h"
-#include "standin_host/allocator.h"
+#include "standin_host/services/allocator.h"
 
 // The class instances alive and the references held on them, host and
 // plug-in together.

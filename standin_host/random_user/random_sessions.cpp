@@ -1,9 +1,9 @@
-#include "standin_host/random_sessions.h"
+#include "standin_host/random_user/random_sessions.h"
 
 #include "standin_host/console.h"
-#include "standin_host/dialog_rules.h"
-#include "standin_host/random_actor.h"
-#include "standin_host/starting_file.h"
+#include "standin_host/random_user/dialog_rules.h"
+#include "standin_host/random_user/random_actor.h"
+#include "standin_host/random_user/starting_file.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "standin_host/random_actor.h"
+#include "standin_host/random_user/random_actor.h"
 
 #include "plugin/dialog/dialog_ids.h"
 #include "standin_host/dialog_driver.h"

@@ -1,4 +1,4 @@
-#include "standin_host/callback.h"
+#include "standin_host/services/callback.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "standin_host/starting_file.h"
+#include "standin_host/random_user/starting_file.h"
 
 #include <windows.h>
 

@@ -1,4 +1,4 @@
-#include "standin_host/registry.h"
+#include "standin_host/services/registry.h"
 
 #include <string.h>
 

@@ -1,8 +1,8 @@
-#include "standin_host/check_conditions.h"
+#include "standin_host/validator/check_conditions.h"
 
-#include "standin_host/check_support.h"
-#include "standin_host/child_process.h"
 #include "standin_host/console.h"
+#include "standin_host/validator/check_support.h"
+#include "standin_host/validator/child_process.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "standin_host/instances.h"
+#include "standin_host/services/instances.h"
 
 #include <string.h>
 

@@ -1,4 +1,4 @@
-#include "standin_host/allocator.h"
+#include "standin_host/services/allocator.h"
 
 #include <string.h>
 #include <windows.h>

@@ -1,4 +1,4 @@
-#include "standin_host/child_process.h"
+#include "standin_host/validator/child_process.h"
 
 namespace {
 

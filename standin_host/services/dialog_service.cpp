@@ -1,4 +1,4 @@
-#include "standin_host/dialog_service.h"
+#include "standin_host/services/dialog_service.h"
 
 #include "standin_host/console.h"
 #include "standin_host/dialog_timing.h"

@@ -10,7 +10,7 @@
 #include "host/host_interfaces.h"
 #include "standin_host/dialog_driver.h"
 #include "standin_host/dialog_script.h"
-#include "standin_host/service_object.h"
+#include "standin_host/services/service_object.h"
 
 struct DialogRunner {
   ServiceObject<HostDialogService, DialogRunner> object;

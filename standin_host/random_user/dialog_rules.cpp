@@ -1,4 +1,4 @@
-#include "standin_host/dialog_rules.h"
+#include "standin_host/random_user/dialog_rules.h"
 
 #include "plugin/dialog/dialog_ids.h"
 #include "standin_host/dialog_driver.h"

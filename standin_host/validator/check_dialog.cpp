@@ -1,7 +1,7 @@
-#include "standin_host/check_dialog.h"
+#include "standin_host/validator/check_dialog.h"
 
-#include "standin_host/check_support.h"
 #include "standin_host/console.h"
+#include "standin_host/validator/check_support.h"
 
 namespace {
 
