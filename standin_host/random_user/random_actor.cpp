@@ -283,24 +283,26 @@ void JudgeAction(ActorRun* run) {
   if (!problem.empty()) Fail(run, problem);
 }
 
-std::vector<ActorStep> EndingSteps(Ending ending) {
+std::vector<ActorStep> EndingSteps(DialogEnding ending) {
   std::vector<ActorStep> steps;
   switch (ending) {
-    case Ending::kOkButton:
+    case DialogEnding::kOk:
       AddClick(&steps, StepTarget::kControl, IDOK);
       break;
-    case Ending::kCancelButton:
+    case DialogEnding::kCancel:
       AddClick(&steps, StepTarget::kControl, IDCANCEL);
       break;
-    case Ending::kEnterKey:
+    case DialogEnding::kEnter:
       AddKey(&steps, VK_RETURN, false);
       break;
-    case Ending::kEscapeKey:
+    case DialogEnding::kEscape:
       AddKey(&steps, VK_ESCAPE, false);
       break;
-    case Ending::kCloseBox:
+    case DialogEnding::kCloseBox:
       steps.push_back({{InputKind::kClose, {}, 0}, StepTarget::kNone, 0});
       break;
+    case DialogEnding::kWaitForUser:
+      break;  // a random session always ends the dialog itself
   }
   return steps;
 }
@@ -309,12 +311,12 @@ void StartEnding(ActorRun* run) {
   DialogView view = ViewDialog(run->dialog);
   run->shownAtEnding = view.values;
   run->endingStarted = true;
-  bool accepts = run->ending == Ending::kOkButton || run->ending == Ending::kEnterKey;
+  run->expectedResult = ExpectedResult(run->ending);
   // Enter presses the focused push button, which may be Cancel.
-  if (run->ending == Ending::kEnterKey && view.focusId == IDCANCEL) accepts = false;
-  run->expectedResult = accepts ? IDOK : IDCANCEL;
+  if (run->ending == DialogEnding::kEnter && view.focusId == IDCANCEL)
+    run->expectedResult = IDCANCEL;
   run->actions.push_back(std::string(EndingName(run->ending)) +
-                         (run->ending == Ending::kEnterKey
+                         (run->ending == DialogEnding::kEnter
                               ? std::string(" on ") + ControlName(view.focusId)
                               : std::string()));
   run->steps = EndingSteps(run->ending);
@@ -409,21 +411,6 @@ void ActOnDialog(HWND dialog, void* context) {
 void FinishActorRun(ActorRun* run) {
   if (run->marker != nullptr) DestroyWindow(run->marker);
   run->marker = nullptr;
-}
-
-const char* EndingName(Ending ending) {
-  switch (ending) {
-    case Ending::kOkButton:
-      return "OK button";
-    case Ending::kEnterKey:
-      return "Enter";
-    case Ending::kCancelButton:
-      return "Cancel button";
-    case Ending::kEscapeKey:
-      return "Escape";
-    default:
-      return "close box";
-  }
 }
 
 std::string ActionList(const ActorRun& run) {

@@ -8,11 +8,10 @@
 #include <string>
 #include <vector>
 
+#include "standin_host/dialog_script.h"
 #include "standin_host/random_user/dialog_rules.h"
 #include "standin_host/random_user/seeded_random.h"
 #include "standin_host/random_user/user_input.h"
-
-enum class Ending { kOkButton, kEnterKey, kCancelButton, kEscapeKey, kCloseBox };
 
 // Where a mouse step lands, worked out when it is delivered: a control's
 // centre, or an entry of the dropped-down list (entry -1: a random visible
@@ -42,7 +41,7 @@ struct ActorRun {
   // Set by the caller.
   SeededRandom* random;
   int actionsLeft;
-  Ending ending;
+  DialogEnding ending;        // one of the five, never kWaitForUser
   ShownValues openingValues;  // what the dialog must show when it opens
   // What happened, for the verdict and the report.
   std::vector<std::string> actions;
@@ -68,7 +67,6 @@ struct ActorRun {
 void ActOnDialog(HWND dialog, void* context);
 // Releases what the run kept after its dialog has ended.
 void FinishActorRun(ActorRun* run);
-const char* EndingName(Ending ending);
 // The actions that led to the failure (all of them when none), as the report
 // prints them: [a, b, c].
 std::string ActionList(const ActorRun& run);

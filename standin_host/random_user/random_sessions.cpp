@@ -135,7 +135,9 @@ bool RunOneSession(Session* session, const Options& options, int number) {
   ActorRun run = {};
   run.random = &random;
   run.actionsLeft = random.Below(kMostActions + 1);
-  run.ending = static_cast<Ending>(random.Below(5));
+  const DialogEnding kEndings[] = {DialogEnding::kOk, DialogEnding::kEnter, DialogEnding::kCancel,
+                                   DialogEnding::kEscape, DialogEnding::kCloseBox};
+  run.ending = kEndings[random.Below(5)];
   int problemsBefore = ledger->problems;
   if (!PutSettingsFile(start)) {
     ReportProblem(ledger, "seed %u session %d: the starting settings file could not be written",
