@@ -45,9 +45,10 @@ extern "C" void* g_sendMessage asm("__imp__SendMessageA@16") =
     reinterpret_cast<void*>(FaultySendMessageA);
 
 #elif defined(FAULTY_CANCEL_RETURNS_OK) || defined(FAULTY_WRITES_ON_CANCEL) || \
-    defined(FAULTY_IGNORES_CANCEL) || defined(FAULTY_CRASHES_ON_CANCEL)
+    defined(FAULTY_IGNORES_CANCEL) || defined(FAULTY_CRASHES_ON_CANCEL) ||   \
+    defined(FAULTY_HANGS_ON_CANCEL)
 // Cancel, Escape and the close box end the dialog as OK would, leave it open,
-// crash, or rewrite a key of the settings file as they go.
+// crash, hang, or rewrite a key of the settings file as they go.
 extern "C" BOOL WINAPI FaultyEndDialog(HWND dialog, INT_PTR result) {
 #if defined(FAULTY_CANCEL_RETURNS_OK)
   if (result == IDCANCEL) result = IDOK;
@@ -55,6 +56,8 @@ extern "C" BOOL WINAPI FaultyEndDialog(HWND dialog, INT_PTR result) {
   if (result == IDCANCEL) return TRUE;
 #elif defined(FAULTY_CRASHES_ON_CANCEL)
   if (result == IDCANCEL) *static_cast<volatile int*>(nullptr) = 0;
+#elif defined(FAULTY_HANGS_ON_CANCEL)
+  if (result == IDCANCEL) Sleep(INFINITE);
 #else
   if (result == IDCANCEL) RewriteVersionKey();
 #endif
