@@ -151,10 +151,14 @@ bool SettingsFileWritable(const SettingsBackup& backup, std::string* reason) {
   PutBack(backup, &ignored);
   if (file != INVALID_HANDLE_VALUE) return true;
   *reason = "This user may not write the settings file " + Utf8FromWide(path.c_str()) + " (" +
-            WindowsError(error) +
-            "), so no check could run. A host run the same way could not save its settings "
-            "either. Run the validator as the host is run (a standard user with User Account "
-            "Control on keeps a copy of the file of their own), or close the program that "
-            "holds the file.";
+            WindowsError(error) + "), so no check could run. ";
+  if (error == ERROR_SHARING_VIOLATION) {
+    *reason += "Close the program that holds it and run the validator again.";
+  } else {
+    *reason +=
+        "A host run the same way could not save its settings either. Run the validator as the "
+        "host is run: as a standard user with User Account Control on, Windows keeps a copy of "
+        "the file for each user.";
+  }
   return false;
 }
