@@ -4,6 +4,8 @@
 // validator_on_plugin.
 #include <gtest/gtest.h>
 
+#include <ctype.h>
+
 #include <string>
 #include <vector>
 
@@ -58,7 +60,18 @@ TEST_P(ValidatorOnFaultyBuild, FailsTheCheckMeantForIt) {
   EXPECT_TRUE(Contains(run.out, "\n0 passed, 1 failed\n")) << Describe(run);
 }
 
-INSTANTIATE_TEST_SUITE_P(EachRule, ValidatorOnFaultyBuild, testing::ValuesIn(kFaultyBuilds));
+// Rows are named by their file and check, so a failure says which build.
+std::string RowName(const testing::TestParamInfo<FaultyBuild>& info) {
+  std::string file = info.param.file;
+  std::string name = file.substr(file.find_last_of('/') + 1) + "_" + info.param.check;
+  for (char& c : name) {
+    if (!isalnum(static_cast<unsigned char>(c))) c = '_';
+  }
+  return name;
+}
+
+INSTANTIATE_TEST_SUITE_P(EachRule, ValidatorOnFaultyBuild, testing::ValuesIn(kFaultyBuilds),
+                         RowName);
 
 // The user's own settings file, as the validator finds it, must be there
 // after the run whatever became of the checks' processes.
@@ -122,7 +135,7 @@ TEST_P(ValidatorKeepsUsersFile, WhateverTheCheckDid) {
 
 INSTANTIATE_TEST_SUITE_P(
     EachEnd, ValidatorKeepsUsersFile,
-    testing::Values(ChildEnd{"crash", "FAULTY_CRASHES_ON_CANCEL.QVX", {}, "ending-cancel"},
+    testing::Values(ChildEnd{"crash", "FAULTY_CRASHES_ON_CANCEL.QVX", {}, "without crashing"},
                     ChildEnd{"time_limit",
                              "FAULTY_HANGS_ON_CANCEL.QVX",
                              {"--time-limit", "15"},
