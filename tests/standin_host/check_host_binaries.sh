@@ -33,6 +33,7 @@ for file in "$@"; do
       *) fail "$name" "imports $dll, which not every Windows has" ;;
     esac
   done <<<"$imports"
+  [ -n "$imports" ] || imports=nothing
   [ "$failures" -eq "$before" ] && echo "$name: imports $(tr '\n' ' ' <<<"$imports")- $report"
 done
 [ "$failures" -eq 0 ]
