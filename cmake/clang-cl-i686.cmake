@@ -22,8 +22,8 @@ set(CMAKE_ASM_FLAGS_INIT --target=i686-pc-windows-msvc)
 
 set(_wine_include /usr/include/wine/wine)
 set(_headers "-imsvc ${_wine_include}/msvcrt -imsvc ${_wine_include}/windows")
-# The workarounds, each for one tool's view of the other's files:
-# Wine's headers take WCHAR for unsigned short unless told wchar_t is 16-bit, as it is here.
+# Workarounds, each with its reason. Wine's headers take WCHAR for an unsigned
+# short unless told that wchar_t is 16-bit, as it is in this ABI.
 set(_workarounds "-DWINE_UNICODE_NATIVE")
 # Wine's winnt.h defines these interlocked functions inline on i386, where
 # clang-cl already has them as built-ins and refuses the definitions; renamed.
