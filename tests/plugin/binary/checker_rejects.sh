@@ -82,8 +82,8 @@ rewrite_bits() {
   poke "$file" "$offset" "$escapes"
 }
 
-# The hardening, each property taken away in a copy of its own. Every build
-# puts .text first and data second.
+# The hardening, each property taken away in a copy of its own. GNU ld puts
+# .text first and read-only data second.
 pe=$(pe_header "$shipped")
 dll_characteristics=$((pe + 24 + 70))
 section_table=$((pe + 24 + $(od -An -t u2 -j $((pe + 20)) -N 2 "$shipped" | tr -d ' ')))
