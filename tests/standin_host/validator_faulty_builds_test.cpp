@@ -2,9 +2,8 @@
 // for that rule fails, and the validator says so in its report and exit
 // status. That the correct plug-in passes every check is the CTest entry
 // validator_on_plugin.
-#include <gtest/gtest.h>
-
 #include <ctype.h>
+#include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
