@@ -2,7 +2,8 @@
 rem Checks the plug-in on this computer with the validator beside this file.
 rem   validate.cmd                      the VELSTTNG.QVX of this package
 rem   validate.cmd <plug-in file>       that file, e.g. the copy the host loads
-rem Arguments that start with - go to the validator as they are (--sessions 20).
+rem Arguments after the file, or all when the first starts with -, go to the
+rem validator: validate.cmd --sessions 20 (quote a list after a file: "a,b").
 rem The report and the full log are written beside this file, or under %TEMP%
 rem when this folder refuses writes. The exit status is the validator's.
 setlocal EnableExtensions DisableDelayedExpansion
@@ -14,20 +15,15 @@ set "EXTRA="
 :arguments
 if "%~1"=="" goto run
 set "ARGUMENT=%~1"
-if "%ARGUMENT:~0,1%"=="-" goto option
-if defined PLUGIN goto two_files
+if "%ARGUMENT:~0,1%"=="-" set EXTRA=%*
+if defined EXTRA goto run
 set "PLUGIN=%~f1"
 shift
-goto arguments
-:option
+:options
+if "%~1"=="" goto run
 set EXTRA=%EXTRA% %1
 shift
-goto arguments
-
-:two_files
-echo validate.cmd: give one plug-in file at most
-set STATUS=2
-goto end
+goto options
 
 :run
 if not defined PLUGIN for %%F in ("%KIT%..\VELSTTNG.QVX") do set "PLUGIN=%%~fF"
@@ -44,15 +40,17 @@ echo.
 set STATUS=%ERRORLEVEL%
 
 :end
-call :opened_from_explorer && pause
+call :double_clicked
+if errorlevel 1 pause
 exit /b %STATUS%
 
-rem Explorer runs a double-clicked script as cmd /c ""<script>" ": only then
-rem would the window close before the report can be read. A console, or a
-rem script's cmd /c, keeps its own window or needs none.
-:opened_from_explorer
+rem Sets errorlevel 1 when Explorer started this script, which it does as
+rem cmd /c ""<script>" ": only then would the window close before the report
+rem can be read. A console, or a script's cmd /c, keeps its window or needs none.
+:double_clicked
 setlocal EnableDelayedExpansion
 set "CALLER=!CMDCMDLINE!"
+if not defined CALLER exit /b 0
 set "REST=!CALLER:/c ""=!"
-if "!REST!"=="!CALLER!" exit /b 1
-exit /b 0
+if "!REST!"=="!CALLER!" exit /b 0
+exit /b 1
