@@ -131,7 +131,8 @@ package=$scratch/$name
 mkdir -p "$package/validator"
 
 cp "$(cat "$build/plugin-path.txt")" "$package/VELSTTNG.QVX"
-i686-w64-mingw32-strip -o "$package/validator/plugin-validator.exe" \
+# strip stamps the header with the current time unless told the package's.
+SOURCE_DATE_EPOCH=$stamp i686-w64-mingw32-strip -o "$package/validator/plugin-validator.exe" \
   "$build/standin_host/standin_host.exe"
 cp "$build/standin_host/standin_host_noname.dll" "$package/validator/"
 if [ -n "$signer" ]; then

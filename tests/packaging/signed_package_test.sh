@@ -68,7 +68,7 @@ timeout 600 wine "$build/standin_host/standin_host.exe" --validate --only file -
   "Z:$(tr / '\\' <<<"$package_folder/VELSTTNG.QVX")" </dev/null >"$work/file-check.log" 2>&1 ||
   fail "the signed plug-in fails the validator's file check: $(cat "$work/file-check.log")"
 for text in VALIDATION.txt INSTALL-en.txt; do
-  grep -q 'O=Throwaway,CN=Package test signer' "$package_folder/$text" ||
+  grep -q 'CN=Package test signer,O=Throwaway' "$package_folder/$text" ||
     fail "$text does not name the signer"
 done
 
