@@ -38,6 +38,11 @@ const char kUsage[] =
     "                           fresh one, printed)\n"
     "  --only <name,...>        the checks --validate runs (default: all)\n"
     "  --log <file>             where --validate writes every check's full output\n"
+    "  --report-folder <dir>    --validate also writes its report there, with the log,\n"
+    "                           as validation-<computer>-<date>-<time>.txt and .log\n"
+    "                           (under %TEMP% when <dir> refuses writes)\n"
+    "  --time-limit <s>         each check's time limit, for a slow machine (default:\n"
+    "                           60 s, 120 s for the checks that load many times)\n"
     "  --check <name>           run one check in this process (what --validate starts)\n"
     "exit status:\n"
     "  0  clean: every call succeeded and everything taken was given back\n"
@@ -107,10 +112,11 @@ uint32_t FreshSeed() {
   return seed ^ (seed >> 16);
 }
 
-const wchar_t* const kValuedOptions[] = {L"--set",           L"--capture", L"--fail-allocation",
-                                         L"--bench-open",    L"--cycles",  L"--random-sessions",
-                                         L"--first-session", L"--seed",    L"--sessions",
-                                         L"--check",         L"--only",    L"--log"};
+const wchar_t* const kValuedOptions[] = {L"--set",           L"--capture",   L"--fail-allocation",
+                                         L"--bench-open",    L"--cycles",    L"--random-sessions",
+                                         L"--first-session", L"--seed",      L"--sessions",
+                                         L"--check",         L"--only",      L"--log",
+                                         L"--report-folder", L"--time-limit"};
 
 bool TakesValue(const std::wstring& argument) {
   for (const wchar_t* name : kValuedOptions) {
@@ -142,11 +148,13 @@ bool ParseValue(const std::wstring& name, const wchar_t* text, Options* options,
     options->script.choices.push_back(choice);
     return true;
   }
-  if (name == L"--capture" || name == L"--check" || name == L"--only" || name == L"--log") {
+  if (name == L"--capture" || name == L"--check" || name == L"--only" || name == L"--log" ||
+      name == L"--report-folder") {
     if (name == L"--capture") options->script.capturePath = text;
     if (name == L"--check") options->check = text;
     if (name == L"--only") options->only = text;
     if (name == L"--log") options->logPath = text;
+    if (name == L"--report-folder") options->reportFolder = text;
     return true;
   }
   bool fromZero = name == L"--seed" || name == L"--sessions";
@@ -160,6 +168,7 @@ bool ParseValue(const std::wstring& name, const wchar_t* text, Options* options,
   if (name == L"--random-sessions") options->randomSessions = count;
   if (name == L"--first-session") options->firstSession = count;
   if (name == L"--sessions") options->sessions = count;
+  if (name == L"--time-limit") options->timeLimitSeconds = count;
   if (name == L"--seed") {
     options->seed = value;
     options->seedGiven = true;
@@ -199,6 +208,7 @@ bool ParseOptions(int argc, wchar_t** argv, Options* options, std::string* error
   options->firstSession = 1;
   options->validate = options->seedGiven = false;
   options->sessions = 200;
+  options->timeLimitSeconds = 0;
   options->seed = 0;
   bool endingGiven = false;
   for (int i = 1; i < argc; ++i) {

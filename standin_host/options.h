@@ -21,6 +21,10 @@ struct Options {
   std::wstring check;    // --check <name>: run one check in this process
   std::wstring only;     // --only <name,...>: the checks --validate runs
   std::wstring logPath;  // --log <file>: every check's full output
+  // --report-folder <folder>: the report and log in files named for the
+  // computer and the time, as the release's validator kit keeps them.
+  std::wstring reportFolder;
+  int timeLimitSeconds;  // --time-limit: for every check instead of its own, 0 for those
   int sessions;          // --sessions: random user sessions --validate runs, 0 for none
   // Of the random parts, validator and random sessions alike; a fresh one
   // when not given.

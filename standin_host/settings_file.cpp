@@ -45,6 +45,21 @@ std::wstring SettingsFilePath() {
   return std::wstring(folder, length) + L"\\VELCNFG.INI";
 }
 
+std::wstring ResolvedSettingsFilePath() {
+  std::wstring path = SettingsFilePath();
+  HANDLE file = CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                            nullptr, OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return path;
+  wchar_t resolved[MAX_PATH + 8];
+  DWORD length = GetFinalPathNameByHandleW(file, resolved, MAX_PATH + 8, FILE_NAME_NORMALIZED);
+  CloseHandle(file);
+  if (length == 0 || length >= MAX_PATH + 8) return path;
+  std::wstring text(resolved, length);
+  // The platform answers in its long form, \\?\C:\...
+  if (text.compare(0, 4, L"\\\\?\\") == 0) text.erase(0, 4);
+  return text;
+}
+
 FileState ReadFileState(const std::wstring& path) {
   FileState state = {false, std::string(), FILETIME{}};
   HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
@@ -133,11 +148,13 @@ SettingsFileKeeper::SettingsFileKeeper()
     : saved_(ReadFileState(SettingsFilePath())),
       attributes_(GetFileAttributesW(SettingsFilePath().c_str())) {}
 
-SettingsFileKeeper::~SettingsFileKeeper() {
-  if (!saved_.exists) {
+bool RestoreSettingsFile(const FileState& state, DWORD attributes) {
+  if (!state.exists) {
     RemoveSettingsFile();
-    return;
+    return GetFileAttributesW(SettingsFilePath().c_str()) == INVALID_FILE_ATTRIBUTES;
   }
-  ReplaceSettingsFile(saved_.bytes, &saved_.written);
-  SetFileAttributesW(SettingsFilePath().c_str(), attributes_);
+  if (!ReplaceSettingsFile(state.bytes, &state.written)) return false;
+  return SetFileAttributesW(SettingsFilePath().c_str(), attributes) != FALSE;
 }
+
+SettingsFileKeeper::~SettingsFileKeeper() { RestoreSettingsFile(saved_, attributes_); }

@@ -20,6 +20,10 @@ extern const char* const kSettingKeys[5];
 
 // VELCNFG.INI in the Windows folder, where the plug-in's bare file name leads.
 std::wstring SettingsFilePath();
+// Where the platform really keeps that file for this process: the Windows
+// folder, or this user's VirtualStore copy when the process's writes there are
+// virtualised. SettingsFilePath() when the file does not exist.
+std::wstring ResolvedSettingsFilePath();
 
 struct FileState {
   bool exists;
@@ -40,6 +44,9 @@ bool WriteSettingsBytes(const std::string& bytes);
 bool PlantSettingsFile(const std::string& bytes, Ledger* ledger);
 // As a first start finds it: no settings file.
 void RemoveSettingsFile();
+// Puts the file back as `state` says, with its last-write time and
+// `attributes` (none when it did not exist); false when that fails.
+bool RestoreSettingsFile(const FileState& state, DWORD attributes);
 // The value of `key` in the plug-in's section as the file says it, or
 // false when the key is not there.
 bool FileSetting(const std::string& bytes, const char* key, std::string* value);

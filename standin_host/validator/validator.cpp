@@ -1,5 +1,6 @@
 #include "standin_host/validator/validator.h"
 
+#include <stdarg.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -8,6 +9,7 @@
 #include "standin_host/console.h"
 #include "standin_host/validator/checks.h"
 #include "standin_host/validator/child_process.h"
+#include "standin_host/validator/settings_backup.h"
 
 namespace {
 
@@ -130,41 +132,166 @@ Verdict Judge(const ChildRun& run, int timeLimitSeconds) {
   return Verdict{false, text + (complaint.empty() ? LastLine(run.output) : complaint)};
 }
 
-Verdict RunPlannedCheck(const PlannedCheck& plan, const std::wstring& plugin, std::string* log) {
+// Every child process is followed by the user's settings file put back;
+// false, with the reason in `restoreError`, when that failed.
+Verdict RunPlannedCheck(const PlannedCheck& plan, const Options& options,
+                        const std::wstring& plugin, const SettingsBackup& backup, std::string* log,
+                        std::string* restoreError) {
   Verdict verdict = {true, std::string()};
   for (const ChildTask& task : plan.tasks) {
+    int limit = options.timeLimitSeconds > 0 ? options.timeLimitSeconds : task.timeLimitSeconds;
     std::wstring command = Quoted(OwnProgramPath()) + L" " + task.arguments + L" " + Quoted(plugin);
-    ChildRun run = RunChild(command, static_cast<DWORD>(task.timeLimitSeconds) * 1000);
-    Verdict part = Judge(run, task.timeLimitSeconds);
+    ChildRun run = RunChild(command, static_cast<DWORD>(limit) * 1000);
+    bool restored = PutBack(backup, restoreError);
+    Verdict part = Judge(run, limit);
     *log += "=== " + plan.name + ": " + Utf8FromWide(command.c_str()) + "\n" + run.output +
             "=== " + plan.name + ": " + (part.passed ? "PASS" : "FAIL " + part.reason) + "\n\n";
     if (verdict.passed && (!part.passed || !part.reason.empty())) verdict = part;
+    if (!restored) return verdict;
     if (!part.passed) break;  // one failing batch of sessions is the verdict
   }
   return verdict;
-}
-
-std::wstring LogPath(const Options& options) {
-  if (!options.logPath.empty()) return options.logPath;
-  wchar_t folder[MAX_PATH];
-  GetTempPathW(MAX_PATH, folder);
-  return std::wstring(folder) + L"standin_host_validate.log";
-}
-
-bool WriteLog(const std::wstring& path, const std::string& log) {
-  HANDLE file =
-      CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  DWORD written = 0;
-  WriteFile(file, log.data(), static_cast<DWORD>(log.size()), &written, nullptr);
-  CloseHandle(file);
-  return written == log.size();
 }
 
 std::wstring FullPath(const std::wstring& path) {
   wchar_t full[MAX_PATH];
   DWORD length = GetFullPathNameW(path.c_str(), MAX_PATH, full, nullptr);
   return length > 0 && length < MAX_PATH ? std::wstring(full, length) : path;
+}
+
+// Where a run's report, full log and settings backup go.
+struct OutputFiles {
+  std::wstring report;  // "" for none: the report is only printed
+  std::wstring log;
+  std::wstring backup;
+};
+
+std::wstring FolderOf(const std::wstring& path) {
+  size_t slash = path.find_last_of(L"\\/");
+  return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash + 1);
+}
+
+std::wstring TempFolder() {
+  wchar_t folder[MAX_PATH];
+  DWORD length = GetTempPathW(MAX_PATH, folder);
+  return std::wstring(folder, length);
+}
+
+// "validation-<computer>-<YYYYMMDD-HHMMSS>", so that reports from several
+// machines and days sit side by side.
+std::wstring ReportName() {
+  wchar_t computer[MAX_COMPUTERNAME_LENGTH + 1];
+  DWORD length = MAX_COMPUTERNAME_LENGTH + 1;
+  if (!GetComputerNameW(computer, &length)) lstrcpyW(computer, L"computer");
+  SYSTEMTIME now;
+  GetLocalTime(&now);
+  wchar_t name[64 + MAX_COMPUTERNAME_LENGTH];
+  wsprintfW(name, L"validation-%s-%04u%02u%02u-%02u%02u%02u", computer, now.wYear, now.wMonth,
+            now.wDay, now.wHour, now.wMinute, now.wSecond);
+  return name;
+}
+
+// True when a file can be made in `folder`: the report is begun there.
+bool BeginReport(const std::wstring& path) {
+  HANDLE file =
+      CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  CloseHandle(file);
+  return true;
+}
+
+// --report-folder: the report and log there, or under %TEMP% when that folder
+// refuses writes (an unzipped copy under Program Files, say).
+OutputFiles ChooseOutputFiles(const Options& options, std::string* fallbackNote) {
+  OutputFiles files;
+  if (!options.reportFolder.empty()) {
+    std::wstring folder = FullPath(options.reportFolder);
+    if (folder.back() != L'\\' && folder.back() != L'/') folder += L'\\';
+    std::wstring name = ReportName();
+    CreateDirectoryW(folder.c_str(), nullptr);
+    if (!BeginReport(folder + name + L".txt")) {
+      *fallbackNote = "The folder " + Utf8FromWide(folder.c_str()) +
+                      " refuses writes; the report goes to the temporary folder instead";
+      folder = TempFolder();
+      if (!BeginReport(folder + name + L".txt")) folder.clear();
+    }
+    if (!folder.empty()) {
+      files.report = folder + name + L".txt";
+      files.log = folder + name + L".log";
+    }
+  }
+  if (!options.logPath.empty()) files.log = FullPath(options.logPath);
+  if (files.log.empty()) files.log = TempFolder() + L"standin_host_validate.log";
+  files.backup = BackupPathIn(FolderOf(files.log));
+  return files;
+}
+
+// The report is printed and kept for its file.
+void Report(std::string* report, const char* format, ...) __attribute__((format(gnu_printf, 2, 3)));
+void Report(std::string* report, const char* format, ...) {
+  char text[2048];
+  va_list arguments;
+  va_start(arguments, format);
+  vsnprintf(text, sizeof text, format, arguments);
+  va_end(arguments);
+  Print("%s", text);
+  *report += text;
+}
+
+bool WriteText(const std::wstring& path, const std::string& text) {
+  HANDLE file =
+      CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  DWORD written = 0;
+  WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+  CloseHandle(file);
+  return written == text.size();
+}
+
+// Windows' own editors expect CRLF line ends.
+std::string WithCrLf(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    if (c == '\n') out += '\r';
+    out += c;
+  }
+  return out;
+}
+
+void SaveFiles(const OutputFiles& files, const std::string& log, std::string* report) {
+  if (WriteText(files.log, log)) {
+    Report(report, "Full log of every check: %s\n", Utf8FromWide(files.log.c_str()).c_str());
+  } else {
+    PrintError("standin_host: could not write the log to %s\n",
+               Utf8FromWide(files.log.c_str()).c_str());
+  }
+  if (files.report.empty()) return;
+  Report(report, "Report: %s\n", Utf8FromWide(files.report.c_str()).c_str());
+}
+
+// Before any check: an interrupted run's backup put back, the user's file
+// backed up, and the file found writable. False, with the report ended,
+// when no check may run.
+bool PrepareSettingsFile(const OutputFiles& files, SettingsBackup* backup, std::string* report) {
+  std::string message;
+  bool recovered = RecoverInterruptedRun(files.backup, &message);
+  if (!message.empty()) Report(report, "%s\n", message.c_str());
+  if (!recovered) {
+    Report(report, "STOPPED: no check ran, so that nothing is lost\n");
+    return false;
+  }
+  if (!TakeBackup(files.backup, backup, &message)) {
+    Report(report, "STOPPED: %s; no check ran\n", message.c_str());
+    return false;
+  }
+  if (!SettingsFileWritable(*backup, &message)) {
+    RemoveBackup(*backup);
+    Report(report, "CANNOT VALIDATE HERE: %s\n", message.c_str());
+    return false;
+  }
+  Report(report, "Settings file: %s (kept safe: put back after every check)\n",
+         Utf8FromWide(ResolvedSettingsFilePath().c_str()).c_str());
+  return true;
 }
 
 }  // namespace
@@ -177,30 +304,44 @@ int RunValidator(const Options& options) {
     PrintError("standin_host: %s\n", error.c_str());
     return 2;
   }
+  std::string fallbackNote;
+  OutputFiles files = ChooseOutputFiles(options, &fallbackNote);
   std::wstring plugin = FullPath(options.pluginPath);
-  Print("Validating %s\n", Utf8FromWide(plugin.c_str()).c_str());
-  Print("Seed %u, %d random user sessions (repeat with --seed %u)\n", seed, options.sessions, seed);
+  std::string report;
+  Report(&report, "Validating %s\n", Utf8FromWide(plugin.c_str()).c_str());
+  Report(&report, "Seed %u, %d random user sessions (repeat with --seed %u)\n", seed,
+         options.sessions, seed);
+  if (!fallbackNote.empty()) Report(&report, "%s\n", fallbackNote.c_str());
   std::string log;
+  SettingsBackup backup;
+  if (!PrepareSettingsFile(files, &backup, &report)) {
+    SaveFiles(files, log, &report);
+    if (!files.report.empty()) WriteText(files.report, WithCrLf(report));
+    return 2;
+  }
   int passed = 0;
   int failed = 0;
+  std::string restoreError;
   for (const PlannedCheck& plan : plans) {
-    Verdict verdict = RunPlannedCheck(plan, plugin, &log);
+    Verdict verdict = RunPlannedCheck(plan, options, plugin, backup, &log, &restoreError);
     if (verdict.passed) {
       ++passed;
-      Print("PASS %s%s%s\n", plan.name.c_str(), verdict.reason.empty() ? "" : " (note: ",
-            verdict.reason.empty() ? "" : (verdict.reason + ")").c_str());
+      Report(&report, "PASS %s%s%s\n", plan.name.c_str(), verdict.reason.empty() ? "" : " (note: ",
+             verdict.reason.empty() ? "" : (verdict.reason + ")").c_str());
     } else {
       ++failed;
-      Print("FAIL %s: %s\n", plan.name.c_str(), verdict.reason.c_str());
+      Report(&report, "FAIL %s: %s\n", plan.name.c_str(), verdict.reason.c_str());
     }
+    if (!restoreError.empty()) break;
   }
-  std::wstring logPath = LogPath(options);
-  if (WriteLog(logPath, log)) {
-    Print("Full log of every check: %s\n", Utf8FromWide(logPath.c_str()).c_str());
+  if (restoreError.empty()) {
+    RemoveBackup(backup);
   } else {
-    PrintError("standin_host: could not write the log to %s\n",
-               Utf8FromWide(logPath.c_str()).c_str());
+    Report(&report, "STOPPED: %s\n", restoreError.c_str());
   }
-  Print("%d passed, %d failed\n", passed, failed);
+  SaveFiles(files, log, &report);
+  Report(&report, "%d passed, %d failed\n", passed, failed);
+  if (!files.report.empty()) WriteText(files.report, WithCrLf(report));
+  if (!restoreError.empty()) return 2;
   return failed == 0 ? 0 : 1;
 }

@@ -45,16 +45,32 @@ extern "C" void* g_sendMessage asm("__imp__SendMessageA@16") =
     reinterpret_cast<void*>(FaultySendMessageA);
 
 #elif defined(FAULTY_CANCEL_RETURNS_OK) || defined(FAULTY_WRITES_ON_CANCEL) || \
-    defined(FAULTY_IGNORES_CANCEL) || defined(FAULTY_CRASHES_ON_CANCEL)
+    defined(FAULTY_IGNORES_CANCEL) || defined(FAULTY_CRASHES_ON_CANCEL) ||     \
+    defined(FAULTY_HANGS_ON_CANCEL)
 // Cancel, Escape and the close box end the dialog as OK would, leave it open,
-// crash, or rewrite a key of the settings file as they go.
+// crash, hang, or rewrite a key of the settings file as they go.
+#if defined(FAULTY_CRASHES_ON_CANCEL)
+// The access violation is raised on a thread of its own: under qemu's
+// user-mode emulation Wine hangs on a fault inside a window procedure
+// instead of reporting it, and the process must end either way.
+DWORD WINAPI RaiseAccessViolation(void*) {
+  RaiseException(EXCEPTION_ACCESS_VIOLATION, EXCEPTION_NONCONTINUABLE, 0, nullptr);
+  return 0;
+}
+void CrashNow() {
+  HANDLE thread = CreateThread(nullptr, 0, RaiseAccessViolation, nullptr, 0, nullptr);
+  WaitForSingleObject(thread, INFINITE);
+}
+#endif
 extern "C" BOOL WINAPI FaultyEndDialog(HWND dialog, INT_PTR result) {
 #if defined(FAULTY_CANCEL_RETURNS_OK)
   if (result == IDCANCEL) result = IDOK;
 #elif defined(FAULTY_IGNORES_CANCEL)
   if (result == IDCANCEL) return TRUE;
 #elif defined(FAULTY_CRASHES_ON_CANCEL)
-  if (result == IDCANCEL) *static_cast<volatile int*>(nullptr) = 0;
+  if (result == IDCANCEL) CrashNow();
+#elif defined(FAULTY_HANGS_ON_CANCEL)
+  if (result == IDCANCEL) Sleep(INFINITE);
 #else
   if (result == IDCANCEL) RewriteVersionKey();
 #endif

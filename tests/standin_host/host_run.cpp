@@ -66,9 +66,31 @@ void RemoveProfile() {
   FlushProfileCache();
 }
 
-HostRun RunHost(const std::vector<std::string>& arguments, const char* fault) {
+namespace {
+
+std::string HostCommand(const std::vector<std::string>& arguments) {
   std::string command = "\"" + HostProgram() + "\"";
   for (const std::string& argument : arguments) command += " \"" + argument + "\"";
+  return command;
+}
+
+}  // namespace
+
+HANDLE StartHost(const std::vector<std::string>& arguments) {
+  std::string command = HostCommand(arguments);
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process = {};
+  if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, DETACHED_PROCESS, nullptr,
+                      nullptr, &startup, &process)) {
+    return nullptr;
+  }
+  CloseHandle(process.hThread);
+  return process.hProcess;
+}
+
+HostRun RunHost(const std::vector<std::string>& arguments, const char* fault) {
+  std::string command = HostCommand(arguments);
   SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
   // Fresh names each run: a handle the last child passed on may linger.
   static int runs = 0;

@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 #include <string.h>
 #include <windows.h>
+// after windows.h
+#include <sddl.h>
 
 #include <string>
 
@@ -46,6 +48,34 @@ TEST(ValidatorAsOrdinaryUser, RunsTheReadOnlyCaseOfTheRefusedWriteCheck) {
 
   EXPECT_EQ(0u, run.exitCode) << Describe(run);
   EXPECT_TRUE(Contains(run.out, "\nPASS settings-file-refuses-write\n")) << Describe(run);
+}
+
+// Everyone's access to `folder`, in the platform's descriptor language.
+bool SetFolderAccess(const char* folder, const char* descriptor) {
+  PSECURITY_DESCRIPTOR security = nullptr;
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(descriptor, SDDL_REVISION_1, &security,
+                                                            nullptr))
+    return false;
+  BOOL set = SetFileSecurityA(folder, DACL_SECURITY_INFORMATION, security);
+  LocalFree(security);
+  return set != FALSE;
+}
+
+// A Windows folder that refuses this user's writes is said once, plainly,
+// instead of every check failing on it.
+TEST(ValidatorAsOrdinaryUser, SaysOnceThatTheWindowsFolderRefusesWrites) {
+  RemoveProfile();
+  char folder[MAX_PATH];
+  GetWindowsDirectoryA(folder, MAX_PATH);
+  ASSERT_TRUE(SetFolderAccess(folder, "D:P(A;;GRGX;;;WD)"));
+  HostRun run = RunHost({"--validate", "--sessions", "0", g_plugin});
+  ASSERT_TRUE(SetFolderAccess(folder, "D:P(A;;GA;;;WD)"));
+
+  EXPECT_EQ(2u, run.exitCode) << Describe(run);
+  size_t said = run.out.find("CANNOT VALIDATE HERE: This user may not write the settings file ");
+  EXPECT_NE(std::string::npos, said) << Describe(run);
+  EXPECT_EQ(std::string::npos, run.out.find("CANNOT VALIDATE", said + 1)) << Describe(run);
+  EXPECT_FALSE(Contains(run.out, "FAIL ") || Contains(run.out, "PASS ")) << Describe(run);
 }
 
 // The prefix of uid 65534 is made without a display; Wine's null driver runs

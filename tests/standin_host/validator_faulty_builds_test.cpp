@@ -4,7 +4,10 @@
 // validator_on_plugin.
 #include <gtest/gtest.h>
 
+#include <ctype.h>
+
 #include <string>
+#include <vector>
 
 #include "host_run.h"
 #include "standin_host_paths.h"
@@ -57,6 +60,113 @@ TEST_P(ValidatorOnFaultyBuild, FailsTheCheckMeantForIt) {
   EXPECT_TRUE(Contains(run.out, "\n0 passed, 1 failed\n")) << Describe(run);
 }
 
-INSTANTIATE_TEST_SUITE_P(EachRule, ValidatorOnFaultyBuild, testing::ValuesIn(kFaultyBuilds));
+// Rows are named by their file and check, so a failure says which build.
+std::string RowName(const testing::TestParamInfo<FaultyBuild>& info) {
+  std::string file = info.param.file;
+  std::string name = file.substr(file.find_last_of('/') + 1) + "_" + info.param.check;
+  for (char& c : name) {
+    if (!isalnum(static_cast<unsigned char>(c))) c = '_';
+  }
+  return name;
+}
+
+INSTANTIATE_TEST_SUITE_P(EachRule, ValidatorOnFaultyBuild, testing::ValuesIn(kFaultyBuilds),
+                         RowName);
+
+// The user's own settings file, as the validator finds it, must be there
+// after the run whatever became of the checks' processes.
+const char kUsersOwnFile[] = "[VELConfigData]\r\nenabled=0\r\nbitRate=112\r\n; the user's\r\n";
+
+FILETIME PlantUsersFile() {
+  RemoveProfile();
+  WriteFileBytes(ProfilePath(), kUsersOwnFile);
+  HANDLE file = CreateFileA(ProfilePath().c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING,
+                            0, nullptr);
+  SYSTEMTIME past = {2011, 5, 4, 5, 12, 0, 0, 0};
+  FILETIME written;
+  SystemTimeToFileTime(&past, &written);
+  SetFileTime(file, nullptr, nullptr, &written);
+  CloseHandle(file);
+  FlushProfileCache();
+  return written;
+}
+
+// Beside the log, which is in the temporary folder by default.
+std::string BackupFile() {
+  char folder[MAX_PATH];
+  GetTempPathA(MAX_PATH, folder);
+  return std::string(folder) + "VELCNFG.INI.validator-backup";
+}
+
+// The user's bytes and time, and no backup left behind.
+void ExpectUsersFile(const FILETIME& planted) {
+  bool exists = false;
+  EXPECT_EQ(kUsersOwnFile, ReadFileBytes(ProfilePath(), &exists));
+  HANDLE file = CreateFileA(ProfilePath().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                            OPEN_EXISTING, 0, nullptr);
+  FILETIME written = {};
+  GetFileTime(file, nullptr, nullptr, &written);
+  CloseHandle(file);
+  EXPECT_EQ(0, CompareFileTime(&planted, &written)) << "the file was written again";
+  EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(BackupFile().c_str()));
+}
+
+struct ChildEnd {
+  const char* name;
+  const char* file;
+  std::vector<std::string> options;
+  const char* because;
+};
+
+class ValidatorKeepsUsersFile : public testing::TestWithParam<ChildEnd> {};
+
+TEST_P(ValidatorKeepsUsersFile, WhateverTheCheckDid) {
+  const ChildEnd& row = GetParam();
+  FILETIME planted = PlantUsersFile();
+  std::vector<std::string> arguments = {"--validate", "--only", "ending-cancel", "--sessions", "0"};
+  arguments.insert(arguments.end(), row.options.begin(), row.options.end());
+  arguments.push_back(WinePath((std::string(FAULTY_PLUGIN_FOLDER) + row.file).c_str()));
+  HostRun run = RunHost(arguments);
+  EXPECT_EQ(1u, run.exitCode) << Describe(run);
+  EXPECT_TRUE(Contains(run.out, "\nFAIL ending-cancel: ")) << Describe(run);
+  EXPECT_TRUE(Contains(run.out, row.because)) << Describe(run);
+  ExpectUsersFile(planted);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EachEnd, ValidatorKeepsUsersFile,
+    testing::Values(ChildEnd{"crash", "FAULTY_CRASHES_ON_CANCEL.QVX", {}, "without crashing"},
+                    ChildEnd{"time_limit",
+                             "FAULTY_HANGS_ON_CANCEL.QVX",
+                             {"--time-limit", "15"},
+                             "finish within 15 s; it hung"}),
+    [](const testing::TestParamInfo<ChildEnd>& info) { return std::string(info.param.name); });
+
+// A validator stopped in the middle of a check (power lost, console closed)
+// leaves a check's file where the user's was; the next run puts it back
+// before anything else.
+TEST(ValidatorKeepsUsersFile, AfterAnInterruptedRun) {
+  FILETIME planted = PlantUsersFile();
+  std::string hanging = WinePath(FAULTY_PLUGIN_FOLDER "FAULTY_HANGS_ON_CANCEL.QVX");
+  HANDLE validator = StartHost(
+      {"--validate", "--only", "ending-cancel", "--sessions", "0", "--time-limit", "600", hanging});
+  ASSERT_NE(nullptr, validator);
+  bool exists = false;
+  for (int wait = 0; wait < 600 && ReadFileBytes(ProfilePath(), &exists) == kUsersOwnFile; ++wait) {
+    Sleep(100);
+  }
+  EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(BackupFile().c_str()));
+  TerminateProcess(validator, 1);
+  WaitForSingleObject(validator, INFINITE);
+  CloseHandle(validator);
+  ASSERT_NE(kUsersOwnFile, ReadFileBytes(ProfilePath(), &exists)) << "the check planted no file";
+
+  HostRun next =
+      RunHost({"--validate", "--only", "file", "--sessions", "0", WinePath(PLUGIN_FILE)});
+  EXPECT_EQ(0u, next.exitCode) << Describe(next);
+  EXPECT_TRUE(Contains(next.out, "An earlier run was interrupted: the settings file "))
+      << Describe(next);
+  ExpectUsersFile(planted);
+}
 
 }  // namespace
