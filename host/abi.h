@@ -6,8 +6,9 @@
 #include <stddef.h>
 #include <stdint.h>
 
-#if defined(__i386__) && defined(_WIN32)
-#define PLUGIN_CALL __attribute__((stdcall))
+// Spelled the way every Windows compiler understands, MSVC's included.
+#if defined(_WIN32) && (defined(__i386__) || defined(_M_IX86))
+#define PLUGIN_CALL __stdcall
 #else
 #define PLUGIN_CALL
 #endif

@@ -59,7 +59,7 @@ typedef Status(PLUGIN_CALL* PutValueFn)(HostDictionary* self, uint32_t type, con
 typedef intptr_t(PLUGIN_CALL* RunModalDialogFn)(HostDialogService* self, void* instance,
                                                 int32_t dialogId, DialogProcFn proc);
 
-#if defined(__i386__)
+#if defined(__i386__) || defined(_M_IX86)
 static_assert(sizeof(HostObjectHeader) == 16, "four 32-bit words");
 static_assert(offsetof(HostObjectHeader, callback) == 8, "callback is word 2");
 static_assert(offsetof(HostObjectHeader, allocator) == 12, "allocator is word 3");

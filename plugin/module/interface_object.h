@@ -10,7 +10,7 @@ struct InterfaceObject {
   HostObjectHeader* owner;
   int32_t refCount;
 };
-#if defined(__i386__)
+#if defined(__i386__) || defined(_M_IX86)
 static_assert(sizeof(InterfaceObject) == 12, "three 32-bit words on i686");
 static_assert(offsetof(InterfaceObject, owner) == 4, "owner is word 1");
 static_assert(offsetof(InterfaceObject, refCount) == 8, "refCount is word 2");

@@ -42,6 +42,10 @@ for needed in KERNEL32.DLL USER32.DLL; do
   grep -qix "$needed" <<<"$imports" || fail "missing import $needed"
 done
 
+# ASLR, DEP and NO_SEH declared; no section writable and executable or shared.
+hardening=$(bash "$(dirname "${BASH_SOURCE[0]}")/../../support/check_pe_hardening.sh" --no-seh \
+  "$file") || while read -r line; do fail "${line#FAIL: }"; done <<<"$hardening"
+
 name=$(awk '/^The Export Tables/ { e = 1 } e && /^Name[[:space:]]/ { print $NF; exit }' <<<"$headers")
 [ "$name" = "$expected_name" ] || fail "export directory name is '$name', not '$expected_name'"
 

@@ -73,6 +73,34 @@ other_name="${expected_name%?}_"
 LC_ALL=C sed "s/${expected_name//./\\.}/${other_name}/" "$shipped" >"$copy"
 expect_rejected "export directory name" "$copy" "export directory name is '$other_name'"
 
+# rewrite_bits <file> <offset> <bytes> <bits cleared> <bits set>: one header field.
+rewrite_bits() {
+  local file=$1 offset=$2 bytes=$3 value i escapes=""
+  value=$(od -An -t "u$bytes" -j "$offset" -N "$bytes" "$file" | tr -d ' ')
+  value=$(((value & ~$4) | $5))
+  for ((i = 0; i < bytes; i++)); do escapes+=$(printf '\\x%02x' $(((value >> (8 * i)) & 255))); done
+  poke "$file" "$offset" "$escapes"
+}
+
+# The hardening, each property taken away in a copy of its own. GNU ld puts
+# .text first and read-only data second.
+pe=$(pe_header "$shipped")
+dll_characteristics=$((pe + 24 + 70))
+section_table=$((pe + 24 + $(od -An -t u2 -j $((pe + 20)) -N 2 "$shipped" | tr -d ' ')))
+while IFS='|' read -r name offset bytes clear set complaint; do
+  copy=$work/${name// /-}.dll
+  cp "$shipped" "$copy"
+  rewrite_bits "$copy" "$offset" "$bytes" "$clear" "$set"
+  expect_rejected "$name" "$copy" "$complaint"
+done <<CASES
+no ASLR|$dll_characteristics|2|0x0040|0|does not declare DYNAMIC_BASE
+relocations stripped|$((pe + 22))|2|0|0x0001|relocations stripped, so DYNAMIC_BASE
+no DEP|$dll_characteristics|2|0x0100|0|does not declare NX_COMPAT
+no NO_SEH|$dll_characteristics|2|0x0400|0|does not declare NO_SEH
+writable code|$((section_table + 36))|4|0|0x80000000|section .text is writable and executable
+writable shared data|$((section_table + 40 + 36))|4|0|0x90000000|is writable and shared
+CASES
+
 if [ "$failures" -gt 0 ]; then
   echo "$failures problem(s) with the checker"
   exit 1

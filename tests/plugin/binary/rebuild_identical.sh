@@ -6,7 +6,7 @@ set -euo pipefail
 cmake=$1 source=$2 folder=$3 built=$4
 
 rm -rf "$folder"
-"$cmake" --preset gnu -S "$source" -B "$folder" -DCLANG_PLUGIN=OFF -DBUILD_TESTING=OFF \
+"$cmake" --preset gnu -S "$source" -B "$folder" -DCLANG_PLUGIN=OFF -DCLANG_CL_PLUGIN=OFF -DBUILD_TESTING=OFF \
   >"$folder.log" 2>&1 || { cat "$folder.log"; exit 1; }
 "$cmake" --build "$folder" --target velsttng >>"$folder.log" 2>&1 || { cat "$folder.log"; exit 1; }
 again="$folder/$(basename "$built")"
