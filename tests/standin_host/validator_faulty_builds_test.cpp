@@ -39,6 +39,15 @@ const FaultyBuild kFaultyBuilds[] = {
     {FAKE_PLUGIN_FILE, "allocation-refused", "failed with 0x80040004", "oom-as-no-interface"},
     {"FAULTY_HIDES_WRITE_FAILURE.QVX", "settings-file-refuses-write", "it returned 0", ""},
     {"FAULTY_MONO_NEVER_GREYED.QVX", "random-user-sessions", "the mono box is enabled", ""},
+    // Faults a plain heap forgives; the page heap faults where they happen.
+    {"FAULTY_READS_FREED_OBJECT.QVX", "ending-ok",
+     "8 bytes into a freed block of 12 bytes allocated by DllGetInterface", ""},
+    {"FAULTY_WRITES_PAST_BLOCK.QVX", "ending-ok",
+     "0 bytes past the end of a live block of 12 bytes allocated by DllGetInterface", ""},
+    {"FAULTY_CLOSES_ON_UNLISTED.QVX", "stored-values",
+     "to stay open until the user acts; it ended by itself with 2 after", ""},
+    {"FAULTY_LOSES_WHEEL_CHOICE.QVX", "random-user-sessions",
+     "over the closed list]: the dialog shows", ""},
 };
 
 class ValidatorOnFaultyBuild : public testing::TestWithParam<FaultyBuild> {};
