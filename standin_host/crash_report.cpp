@@ -27,8 +27,7 @@ AddressDescriber g_describe = nullptr;
 
 // The memory a fault touched, as the platform reports it or, when it reports
 // an illegal instruction instead, as the instruction addressed it.
-bool FaultedMemory(const EXCEPTION_POINTERS* exception, const char** kind,
-                   const void** address) {
+bool FaultedMemory(const EXCEPTION_POINTERS* exception, const char** kind, const void** address) {
   const EXCEPTION_RECORD* record = exception->ExceptionRecord;
   if (record->ExceptionCode == EXCEPTION_ACCESS_VIOLATION && record->NumberParameters >= 2) {
     ULONG_PTR access = record->ExceptionInformation[0];

@@ -52,17 +52,17 @@ Action WheelOverClosedList(SeededRandom* random, HWND dialog) {
                    {},
                    {EffectKind::kRate, IDC_BITRATE, -1, false}};
   MoveSelection(dialog, SelectedIndex(dialog, IDC_BITRATE), down, &action.effect);
-  action.steps.push_back(
-      {{InputKind::kWheel, {}, 0, down ? -WHEEL_DELTA : WHEEL_DELTA}, StepTarget::kControl,
-       IDC_BITRATE});
+  action.steps.push_back({{InputKind::kWheel, {}, 0, down ? -WHEEL_DELTA : WHEEL_DELTA},
+                          StepTarget::kControl,
+                          IDC_BITRATE});
   return action;
 }
 
 Action ScrollOpenListAndPick(HWND dialog) {
   Action action = {"scroll the open list and pick",
                    {},
-                   {EffectKind::kRate, IDC_BITRATE, EntryRate(dialog, SelectedIndex(dialog, IDC_BITRATE)),
-                    false}};
+                   {EffectKind::kRate, IDC_BITRATE,
+                    EntryRate(dialog, SelectedIndex(dialog, IDC_BITRATE)), false}};
   AddClick(&action.steps, StepTarget::kControl, IDC_BITRATE);
   // The direction is worked out once the list shows which way it can go.
   action.steps.push_back({{InputKind::kWheel, {}, 0, 0}, StepTarget::kDroppedList, 0});

@@ -25,6 +25,7 @@ void Add(std::vector<StoredValue>* values, int key, ValueClass valueClass,
 
 std::vector<std::string> Texts(const std::vector<int>& numbers) {
   std::vector<std::string> texts;
+  texts.reserve(numbers.size());
   for (int number : numbers) texts.push_back(std::to_string(number));
   return texts;
 }
@@ -85,8 +86,7 @@ std::vector<StoredValue> CataloguedValues(int key) {
     Add(&values, key, ValueClass::kListed,
         Texts(std::vector<int>(std::begin(kOfferedRates), std::end(kOfferedRates))));
     Add(&values, key, ValueClass::kUnlisted, Texts(UnlistedRates()));
-    Add(&values, key, ValueClass::kExtreme,
-        {"-1", "2147483647", "-2147483648", "4294967295"});
+    Add(&values, key, ValueClass::kExtreme, {"-1", "2147483647", "-2147483648", "4294967295"});
   } else {
     Add(&values, key, ValueClass::kListed, {"0", "1"});
     Add(&values, key, ValueClass::kUnlisted, {"2"});

@@ -23,8 +23,8 @@ enum class InputKind {
 
 struct InputEvent {
   InputKind kind;
-  POINT screenPoint;  // mouse events
-  WPARAM virtualKey;  // key events
+  POINT screenPoint;   // mouse events
+  WPARAM virtualKey;   // key events
   int wheelDelta = 0;  // kWheel: WHEEL_DELTA a notch, negative towards the user
 };
 

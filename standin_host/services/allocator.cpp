@@ -27,10 +27,10 @@ Status PLUGIN_CALL Free(HostAllocator* self, void* block) {
   Allocator* allocator = StateOf<Allocator>(self);
   if (BlockSize(allocator, block) == 0) {
     std::string known = DescribeHeapAddress(block);
-    ReportProblem(allocator->ledger, "Free was given %p, which is no live block of this allocator (%s)",
-                  block,
-                  known.empty() ? "the host never handed it out, or it was freed already"
-                                : known.c_str());
+    ReportProblem(
+        allocator->ledger, "Free was given %p, which is no live block of this allocator (%s)",
+        block,
+        known.empty() ? "the host never handed it out, or it was freed already" : known.c_str());
     return kHostInvalidArgument;
   }
   FreeBlock(allocator, block);

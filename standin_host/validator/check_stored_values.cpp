@@ -23,6 +23,7 @@ struct StartingCase {
 // come round in turn beside it, each key at its own offset.
 std::vector<StartingCase> StartingCases() {
   std::vector<std::vector<StoredValue>> values;
+  values.reserve(kShownKeyCount);
   for (int key = 0; key < kShownKeyCount; ++key) values.push_back(CataloguedValues(key));
   size_t count = values[static_cast<int>(DialogField::kBitRate)].size();
   std::vector<StartingCase> cases;
@@ -151,7 +152,8 @@ bool CheckStoredValues(const Options& options) {
   SetReportQuiet(false);
   if (!registered) ReportProblem(&ledger, "expected the plug-in to register its command");
   if (ledger.problems == 0) {
-    Note("%u starting files, every catalogued value of each key", static_cast<unsigned>(cases.size()));
+    Note("%u starting files, every catalogued value of each key",
+         static_cast<unsigned>(cases.size()));
   }
   EndSession(&session, &ledger);
   return ledger.problems == 0;

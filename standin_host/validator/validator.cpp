@@ -187,7 +187,7 @@ int RunValidator(const Options& options) {
   Print("Validating %s\n", Utf8FromWide(plugin.c_str()).c_str());
   Print("Seed %u, %d random user sessions (repeat with --seed %u)\n", seed, options.sessions, seed);
   Print("Host memory: %s\n", options.plainHeap ? "the process heap (--heap plain)"
-                                                : "page heap (--heap plain for the process heap)");
+                                               : "page heap (--heap plain for the process heap)");
   std::string log;
   int passed = 0;
   int failed = 0;

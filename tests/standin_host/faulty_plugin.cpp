@@ -141,8 +141,8 @@ void CALLBACK EndUnasked(HWND dialog, UINT, UINT_PTR timer, DWORD) {
   EndDialog(dialog, IDCANCEL);
 }
 extern "C" LRESULT WINAPI FaultySendMessageA(HWND window, UINT message, WPARAM w, LPARAM l) {
-  if (message == CB_SETCURSEL && IndexToBitRate(BitRateToIndex(g_settings.bitRate)) !=
-                                     g_settings.bitRate) {
+  if (message == CB_SETCURSEL &&
+      IndexToBitRate(BitRateToIndex(g_settings.bitRate)) != g_settings.bitRate) {
     SetTimer(GetParent(window), 0x7A, 500, EndUnasked);
   }
   return Real<decltype(&SendMessageA)>("user32", "SendMessageA")(window, message, w, l);
