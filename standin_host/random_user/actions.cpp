@@ -70,9 +70,9 @@ Action ScrollOpenListAndPick(HWND dialog) {
   return action;
 }
 
-std::vector<ActorStep> CloseBoxSteps(SeededRandom* random, std::string* how) {
+std::vector<ActorStep> CloseBoxSteps(SeededRandom* random, bool focusOnList, std::string* how) {
   std::vector<ActorStep> steps;
-  switch (random->Below(3)) {
+  switch (random->Below(focusOnList ? 2 : 3)) {
     case 0:
       *how = "close box (window menu)";
       AddStep(&steps, InputKind::kClose, 0, StepTarget::kNone);

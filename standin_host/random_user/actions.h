@@ -70,5 +70,8 @@ Action ScrollOpenListAndPick(HWND dialog);
 
 // The ways a person closes the dialog with the caption's close box, as the
 // Cancel button would: through the window menu's Close, a click at the close
-// box's place on the caption, or Alt+F4. `how` names the one drawn.
-std::vector<ActorStep> CloseBoxSteps(SeededRandom* random, std::string* how);
+// box's place on the caption, or Alt+F4. `how` names the one drawn. Alt+F4
+// is not drawn while the bit-rate list has the focus: there Wine's combo box
+// keeps the key to itself and the dialog stays open, where a Windows combo
+// box lets it close the window.
+std::vector<ActorStep> CloseBoxSteps(SeededRandom* random, bool focusOnList, std::string* how);

@@ -298,7 +298,8 @@ void JudgeAction(ActorRun* run) {
   if (!problem.empty()) Fail(run, problem);
 }
 
-std::vector<ActorStep> EndingSteps(DialogEnding ending, SeededRandom* random, std::string* how) {
+std::vector<ActorStep> EndingSteps(DialogEnding ending, SeededRandom* random, int focusId,
+                                   std::string* how) {
   std::vector<ActorStep> steps;
   switch (ending) {
     case DialogEnding::kOk:
@@ -314,7 +315,7 @@ std::vector<ActorStep> EndingSteps(DialogEnding ending, SeededRandom* random, st
       AddKey(&steps, VK_ESCAPE, false);
       break;
     case DialogEnding::kCloseBox:
-      return CloseBoxSteps(random, how);
+      return CloseBoxSteps(random, focusId == IDC_BITRATE, how);
     case DialogEnding::kWaitForUser:
       break;  // a random session always ends the dialog itself
   }
@@ -330,7 +331,7 @@ void StartEnding(ActorRun* run) {
   if (run->ending == DialogEnding::kEnter && view.focusId == IDCANCEL)
     run->expectedResult = IDCANCEL;
   std::string how = EndingName(run->ending);
-  run->steps = EndingSteps(run->ending, run->random, &how);
+  run->steps = EndingSteps(run->ending, run->random, view.focusId, &how);
   run->actions.push_back(how + (run->ending == DialogEnding::kEnter
                                     ? std::string(" on ") + ControlName(view.focusId)
                                     : std::string()));
