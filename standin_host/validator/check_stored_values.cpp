@@ -30,7 +30,7 @@ std::vector<StartingCase> StartingCases() {
   for (size_t i = 0; i < count; ++i) {
     StartingCase row = {"[VELConfigData]\r\n", std::string()};
     for (int key = 0; key < kShownKeyCount; ++key) {
-      const StoredValue& value = values[key][(i + 3 * key) % values[key].size()];
+      const StoredValue& value = values[key][(i + 2 * key) % values[key].size()];
       std::string line = StoredLine(value);
       if (!line.empty()) row.bytes += line + "\r\n";
       row.what += std::string(row.what.empty() ? "" : " ") +
