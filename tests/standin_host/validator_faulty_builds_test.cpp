@@ -28,7 +28,9 @@ const FaultyBuild kFaultyBuilds[] = {
     {"FAULTY_CANCEL_RETURNS_OK.QVX", "ending-escape", "with Cancel (2); it ended with 1", ""},
     {"FAULTY_CANCEL_RETURNS_OK.QVX", "ending-close-box", "with Cancel (2); it ended with 1", ""},
     {"FAULTY_IGNORES_CANCEL.QVX", "ending-cancel", "still open 5 s later", ""},
-    {"FAULTY_CRASHES_ON_CANCEL.QVX", "ending-escape", "without crashing; exception 0xC0000005", ""},
+    // The code is the platform's: an emulator may call the fault an illegal
+    // instruction; the write through a null pointer shows either way.
+    {"FAULTY_CRASHES_ON_CANCEL.QVX", "ending-escape", "a write at 00000000", ""},
     {"FAULTY_WRITES_ON_CANCEL.QVX", "settings-file-touched-only-by-ok",
      "the Cancel button to leave the settings file untouched", ""},
     {"FAULTY_WRITES_ON_UNLOAD.QVX", "settings-file-touched-only-by-ok",
