@@ -4,4 +4,10 @@
 // hang to whoever started the stand-in host.
 #pragma once
 
-void ReportCrashesAsProblems();
+#include <string>
+
+// Says what a faulting address was to the host (a block it handed out, say),
+// or gives an empty text.
+typedef std::string (*AddressDescriber)(const void* address);
+
+void ReportCrashesAsProblems(AddressDescriber describe);

@@ -8,18 +8,20 @@
 #include "standin_host/crash_report.h"
 #include "standin_host/options.h"
 #include "standin_host/random_user/random_sessions.h"
+#include "standin_host/services/page_heap.h"
 #include "standin_host/session.h"
 #include "standin_host/validator/checks.h"
 #include "standin_host/validator/validator.h"
 
 int wmain(int argc, wchar_t** argv) {
-  ReportCrashesAsProblems();
+  ReportCrashesAsProblems(DescribeHeapAddress);
   Options options;
   std::string error;
   if (!ParseOptions(argc, argv, &options, &error)) {
     PrintError("standin_host: %s\n%s", error.c_str(), kUsage);
     return kExitUsage;
   }
+  UseHeap(options.plainHeap ? HeapKind::kPlain : HeapKind::kPage);
   if (options.validate) return RunValidator(options);
   if (!options.check.empty()) return RunCheck(options);
   Session session = {};

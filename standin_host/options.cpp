@@ -44,6 +44,12 @@ const char kUsage[] =
     "  --time-limit <s>         each check's time limit, for a slow machine (default:\n"
     "                           60 s, 120 s for the checks that load many times)\n"
     "  --check <name>           run one check in this process (what --validate starts)\n"
+    "  --heap page|plain        the memory handed to the plug-in: page (default) ends\n"
+    "                           every block at a page boundary before an inaccessible\n"
+    "                           page and never reuses freed pages, so a use after Free\n"
+    "                           or a write past a block faults where it happens; plain\n"
+    "                           is the process heap (the default with --bench-open and\n"
+    "                           --cycles, which measure)\n"
     "exit status:\n"
     "  0  clean: every call succeeded and everything taken was given back\n"
     "  1  problems: the plug-in misbehaved or left something behind (PROBLEM lines\n"
@@ -112,11 +118,10 @@ uint32_t FreshSeed() {
   return seed ^ (seed >> 16);
 }
 
-const wchar_t* const kValuedOptions[] = {L"--set",           L"--capture",   L"--fail-allocation",
-                                         L"--bench-open",    L"--cycles",    L"--random-sessions",
-                                         L"--first-session", L"--seed",      L"--sessions",
-                                         L"--check",         L"--only",      L"--log",
-                                         L"--report-folder", L"--time-limit"};
+const wchar_t* const kValuedOptions[] = {
+    L"--set",   L"--capture", L"--fail-allocation", L"--bench-open",    L"--cycles",
+    L"--random-sessions", L"--first-session", L"--seed", L"--sessions", L"--check",
+    L"--only",  L"--log",     L"--report-folder",   L"--time-limit",    L"--heap"};
 
 bool TakesValue(const std::wstring& argument) {
   for (const wchar_t* name : kValuedOptions) {
@@ -146,6 +151,16 @@ bool ParseValue(const std::wstring& name, const wchar_t* text, Options* options,
     DialogChoice choice;
     if (!ParseChoice(text, &choice, error)) return false;
     options->script.choices.push_back(choice);
+    return true;
+  }
+  if (name == L"--heap") {
+    std::wstring kind = text;
+    if (kind != L"page" && kind != L"plain") {
+      *error = "--heap " + Utf8FromWide(text) + ": expected page or plain";
+      return false;
+    }
+    options->plainHeap = kind == L"plain";
+    options->heapGiven = true;
     return true;
   }
   if (name == L"--capture" || name == L"--check" || name == L"--only" || name == L"--log" ||
@@ -207,6 +222,7 @@ bool ParseOptions(int argc, wchar_t** argv, Options* options, std::string* error
   options->randomSessions = 0;
   options->firstSession = 1;
   options->validate = options->seedGiven = false;
+  options->plainHeap = options->heapGiven = false;
   options->sessions = 200;
   options->timeLimitSeconds = 0;
   options->seed = 0;
@@ -251,5 +267,6 @@ bool ParseOptions(int argc, wchar_t** argv, Options* options, std::string* error
     return false;
   }
   if (!options->seedGiven) options->seed = FreshSeed();
+  if (!options->heapGiven) options->plainHeap = options->openRuns > 0 || options->cycles > 0;
   return CheckCombinations(*options, endingGiven, error);
 }

@@ -30,6 +30,10 @@ struct Options {
   // when not given.
   uint32_t seed;
   bool seedGiven;
+  // --heap plain: the plug-in's blocks come from the process heap instead of
+  // the page heap (services/page_heap.h), for comparison and the benchmarks.
+  bool plainHeap;
+  bool heapGiven;
 };
 
 extern const char kUsage[];

@@ -15,12 +15,6 @@ constexpr int kEndingRounds = 4;
 // What the host gives EndDialog when the dialog would not end.
 constexpr INT_PTR kEndedByHost = 0x7FFF;
 
-struct Action {
-  std::string name;
-  std::vector<ActorStep> steps;
-  ActionEffect effect;
-};
-
 const char* ControlName(int id) {
   switch (id) {
     case IDOK:
@@ -42,28 +36,12 @@ const char* ControlName(int id) {
   }
 }
 
-void AddKey(std::vector<ActorStep>* steps, WPARAM key, bool alt) {
-  steps->push_back({{alt ? InputKind::kAltKeyDown : InputKind::kKeyDown, {}, key}, {}, 0});
-  steps->push_back({{alt ? InputKind::kAltKeyUp : InputKind::kKeyUp, {}, key}, {}, 0});
-}
-
-void AddClick(std::vector<ActorStep>* steps, StepTarget target, int id) {
-  steps->push_back({{InputKind::kButtonDown, {}, 0}, target, id});
-  steps->push_back({{InputKind::kButtonUp, {}, 0}, target, id});
-}
-
 // What a click or Space does to a button that takes it.
 ActionEffect ButtonEffect(int id) {
   if (id == IDC_QUALITY_HIGH) return {EffectKind::kQuality, id, 0, false};
   if (id == IDC_QUALITY_NORMAL) return {EffectKind::kQuality, id, 1, false};
   if (id == IDC_ENABLE || id == IDC_STEREO_TO_MONO) return {EffectKind::kToggle, id, 0, false};
   return {EffectKind::kNothing, id, 0, false};
-}
-
-int EntryRate(HWND dialog, int index) {
-  wchar_t text[16];
-  if (!ListEntryText(dialog, IDC_BITRATE, index, text, 16)) return -1;
-  return _wtoi(text);
 }
 
 Action Click(int id) {
@@ -78,16 +56,6 @@ Action PickByMouse() {
   AddClick(&action.steps, StepTarget::kControl, IDC_BITRATE);
   AddClick(&action.steps, StepTarget::kListEntry, -1);
   return action;
-}
-
-// One arrow key's move through the list: one entry, stopping at the ends.
-// Every entry passed is selected on the way.
-int MoveSelection(HWND dialog, int index, bool down, ActionEffect* effect) {
-  int last = ListEntryCount(dialog, IDC_BITRATE) - 1;
-  index = down ? (index < last ? index + 1 : last) : (index > 0 ? index - 1 : 0);
-  effect->value = EntryRate(dialog, index);
-  if (effect->value == kLowestRate) effect->forcesMono = true;
-  return index;
 }
 
 // Opens the list from the keyboard, moves through it, takes the entry with
@@ -158,7 +126,7 @@ Action RandomAction(SeededRandom* random, HWND dialog, const DialogView& view) {
   bool onList = view.focusId == IDC_BITRATE;
   bool onPushButton = view.focusId == IDOK || view.focusId == IDCANCEL;
   for (;;) {
-    switch (random->Below(11)) {
+    switch (random->Below(15)) {
       case 0:
       case 1:
         return Click(IDC_ENABLE);
@@ -178,14 +146,24 @@ Action RandomAction(SeededRandom* random, HWND dialog, const DialogView& view) {
         return OpenAndClose(random, onList);
       case 8:
       case 9:
-        return Keystroke("Tab", VK_TAB, {EffectKind::kNothing, 0, 0, false});
-      default:
+        return TabKey(dialog, false);
+      case 11:
+        return TabKey(dialog, true);
+      case 12:
+        return WheelOverClosedList(random, dialog);
+      case 13:
+        // Only an enabled list drops down to be scrolled.
+        if (view.listUsable) return ScrollOpenListAndPick(dialog);
+        break;
+      case 10:
         // Space on a push button would end the dialog outside the endings.
         if (!onPushButton) {
           Action space = Keystroke("Space", VK_SPACE, ButtonEffect(view.focusId));
           space.name += std::string(" on ") + ControlName(view.focusId);
           return space;
         }
+        break;
+      default:
         break;
     }
   }
@@ -237,26 +215,59 @@ void Fail(ActorRun* run, const std::string& problem) {
 
 void PostMarker(ActorRun* run) { PostMessageW(run->marker, kMarkerMessage, 0, 0); }
 
-// Works out where a mouse step lands now; false when there is nothing there
-// to click (the list did not drop down).
-bool ResolveStep(ActorRun* run, ActorStep* step) {
-  if (step->target == StepTarget::kControl) {
-    step->event.screenPoint = ControlCentre(run->dialog, step->id);
-    return true;
-  }
-  if (step->target != StepTarget::kListEntry) return true;
+// The wheel turns towards the entries the dropped list hides, and the
+// entries it showed before are remembered.
+bool ResolveListScroll(ActorRun* run, ActorStep* step) {
+  HWND combo = GetDlgItem(run->dialog, IDC_BITRATE);
+  if (!VisibleDroppedEntries(combo, &run->shownFirst, &run->shownLast)) return false;
+  step->event.wheelDelta = run->shownFirst > 0 ? WHEEL_DELTA : -WHEEL_DELTA;
+  return DroppedListCentre(combo, &step->event.screenPoint);
+}
+
+// An entry of the dropped list: any visible one, or one the scrolling
+// brought into view. False when there is none to click.
+bool ResolveListEntry(ActorRun* run, ActorStep* step) {
   HWND combo = GetDlgItem(run->dialog, IDC_BITRATE);
   if (step->id < 0) {
     int first = 0;
     int last = -1;
     if (!VisibleDroppedEntries(combo, &first, &last)) return false;
-    step->id = first + run->random->Below(last - first + 1);
+    std::vector<int> candidates;
+    for (int entry = first; entry <= last; ++entry) {
+      bool hiddenBefore = entry < run->shownFirst || entry > run->shownLast;
+      if (step->id == kAnyVisibleEntry || hiddenBefore) candidates.push_back(entry);
+    }
+    if (candidates.empty()) {
+      Fail(run, "the wheel over the open list did not scroll it");
+      return false;
+    }
+    step->id = candidates[run->random->Below(static_cast<int>(candidates.size()))];
     // The button's release lands on the same entry.
     if (run->nextStep < run->steps.size()) run->steps[run->nextStep].id = step->id;
     run->effect.value = EntryRate(run->dialog, step->id);
     run->actions.back() += " " + std::to_string(run->effect.value);
   }
   return DroppedEntryCentre(combo, step->id, &step->event.screenPoint);
+}
+
+// Works out where a mouse step lands now; false when there is nothing there
+// to click (the list did not drop down).
+bool ResolveStep(ActorRun* run, ActorStep* step) {
+  switch (step->target) {
+    case StepTarget::kControl:
+      step->event.screenPoint = ControlCentre(run->dialog, step->id);
+      return true;
+    case StepTarget::kListEntry:
+      return ResolveListEntry(run, step);
+    case StepTarget::kDroppedList:
+      return ResolveListScroll(run, step);
+    case StepTarget::kCloseBox:
+      if (CloseBoxCentre(run->dialog, &step->event.screenPoint)) return true;
+      Fail(run, "the dialog's caption has no close box where the platform hit-tests it");
+      return false;
+    default:
+      return true;
+  }
 }
 
 void DeliverStep(ActorRun* run) {
@@ -280,10 +291,15 @@ void JudgeAction(ActorRun* run) {
               DescribeValues(expected) +
               (UsableBefore(run->before, run->effect.id) ? "" : " (the control was greyed)");
   }
+  if (problem.empty() && run->effect.focusId != 0 && after.focusId != run->effect.focusId) {
+    problem = std::string("the focus is on ") + ControlName(after.focusId) + ", not on " +
+              ControlName(run->effect.focusId);
+  }
   if (!problem.empty()) Fail(run, problem);
 }
 
-std::vector<ActorStep> EndingSteps(DialogEnding ending) {
+std::vector<ActorStep> EndingSteps(DialogEnding ending, SeededRandom* random, int focusId,
+                                   std::string* how) {
   std::vector<ActorStep> steps;
   switch (ending) {
     case DialogEnding::kOk:
@@ -299,8 +315,7 @@ std::vector<ActorStep> EndingSteps(DialogEnding ending) {
       AddKey(&steps, VK_ESCAPE, false);
       break;
     case DialogEnding::kCloseBox:
-      steps.push_back({{InputKind::kClose, {}, 0}, StepTarget::kNone, 0});
-      break;
+      return CloseBoxSteps(random, focusId == IDC_BITRATE, how);
     case DialogEnding::kWaitForUser:
       break;  // a random session always ends the dialog itself
   }
@@ -315,11 +330,11 @@ void StartEnding(ActorRun* run) {
   // Enter presses the focused push button, which may be Cancel.
   if (run->ending == DialogEnding::kEnter && view.focusId == IDCANCEL)
     run->expectedResult = IDCANCEL;
-  run->actions.push_back(std::string(EndingName(run->ending)) +
-                         (run->ending == DialogEnding::kEnter
-                              ? std::string(" on ") + ControlName(view.focusId)
-                              : std::string()));
-  run->steps = EndingSteps(run->ending);
+  std::string how = EndingName(run->ending);
+  run->steps = EndingSteps(run->ending, run->random, view.focusId, &how);
+  run->actions.push_back(how + (run->ending == DialogEnding::kEnter
+                                    ? std::string(" on ") + ControlName(view.focusId)
+                                    : std::string()));
   run->nextStep = 0;
   DeliverStep(run);
 }

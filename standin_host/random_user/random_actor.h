@@ -9,33 +9,9 @@
 #include <vector>
 
 #include "standin_host/dialog_script.h"
+#include "standin_host/random_user/actions.h"
 #include "standin_host/random_user/dialog_rules.h"
 #include "standin_host/random_user/seeded_random.h"
-#include "standin_host/random_user/user_input.h"
-
-// Where a mouse step lands, worked out when it is delivered: a control's
-// centre, or an entry of the dropped-down list (entry -1: a random visible
-// one).
-enum class StepTarget { kNone, kControl, kListEntry };
-
-struct ActorStep {
-  InputEvent event;
-  StepTarget target;
-  int id;  // control id or list entry
-};
-
-// What an action must do to the values shown, judged against the view
-// before it; a control that was greyed must take no input.
-enum class EffectKind { kNothing, kToggle, kQuality, kRate };
-
-struct ActionEffect {
-  EffectKind kind;
-  int id;     // kToggle: the check box
-  int value;  // kQuality: 0 high, 1 normal; kRate: the rate finally selected
-  // kRate: the selection passed the lowest rate on the way, which ticks the
-  // mono box for good.
-  bool forcesMono;
-};
 
 struct ActorRun {
   // Set by the caller.
@@ -60,6 +36,9 @@ struct ActorRun {
   bool endingStarted;
   DialogView before;
   int waitRounds;
+  // The entries the dropped list showed before it was scrolled.
+  int shownFirst;
+  int shownLast;
 };
 
 // Called with the run as context once the dialog is ready (a DialogReadyFn);

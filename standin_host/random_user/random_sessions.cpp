@@ -4,99 +4,11 @@
 #include "standin_host/random_user/dialog_rules.h"
 #include "standin_host/random_user/random_actor.h"
 #include "standin_host/random_user/starting_file.h"
+#include "standin_host/random_user/stored_values.h"
 
 namespace {
 
 constexpr int kMostActions = 12;
-// The bit rates the dialog's list offers.
-constexpr int kOfferedRates[] = {160, 128, 112, 80, 64, 56, 48, 32};
-
-int ReadSetting(const wchar_t* key, int fallback) {
-  return static_cast<int>(
-      GetPrivateProfileIntW(L"VELConfigData", key, fallback, SettingsFilePath().c_str()));
-}
-
-// What the dialog must show when it opens: the file as the platform reads
-// it (the plug-in's defaults for what is missing), in the forms the controls
-// offer: any other rate shows as the lowest, which forces the mono box.
-ShownValues OpeningValues() {
-  ShownValues values;
-  values.enabled = ReadSetting(L"enabled", 1) != 0 ? 1 : 0;
-  int rate = ReadSetting(L"bitRate", 16);
-  values.bitRate = kLowestRate;
-  for (int offered : kOfferedRates) {
-    if (offered == rate) values.bitRate = rate;
-  }
-  values.quality = ReadSetting(L"quality", 0) != 0 ? 1 : 0;
-  values.preprocessing =
-      ReadSetting(L"preprocessing", 1) != 0 || values.bitRate == kLowestRate ? 1 : 0;
-  return values;
-}
-
-struct StoredKey {
-  const char* name;
-  int value;
-};
-
-std::string Trimmed(const std::string& text) {
-  size_t first = text.find_first_not_of(" \t");
-  if (first == std::string::npos) return std::string();
-  return text.substr(first, text.find_last_not_of(" \t") - first + 1);
-}
-
-// A line `key=value` in the settings section with the value in plain form
-// (no sign, no leading zeros, nothing after it). Section and key are matched
-// as the platform matches them, in any case; blanks around key and value are
-// allowed because the platform's writer keeps a line whose value already
-// reads the same.
-bool HasPlainLine(const std::string& bytes, const std::string& key, const std::string& value) {
-  size_t start = 0;
-  bool inSection = false;
-  while (start <= bytes.size()) {
-    size_t end = bytes.find_first_of("\r\n", start);
-    if (end == std::string::npos) end = bytes.size();
-    std::string line = Trimmed(bytes.substr(start, end - start));
-    if (!line.empty() && line[0] == '[')
-      inSection = lstrcmpiA(line.c_str(), "[VELConfigData]") == 0;
-    size_t equals = line.find('=');
-    if (inSection && equals != std::string::npos &&
-        lstrcmpiA(Trimmed(line.substr(0, equals)).c_str(), key.c_str()) == 0 &&
-        Trimmed(line.substr(equals + 1)) == value) {
-      return true;
-    }
-    start = end + 1;
-  }
-  return false;
-}
-
-// How the file after OK differs from what the dialog showed; empty when it
-// holds exactly that, every key in plain form.
-std::string StoredDifference(const ShownValues& shown, const StartingFile& file) {
-  if (!file.present) return "there is no settings file after OK";
-  const StoredKey keys[] = {{"enabled", shown.enabled},
-                            {"bitRate", shown.bitRate},
-                            {"quality", shown.quality},
-                            {"preprocessing", shown.preprocessing},
-                            {"version", 1}};
-  std::wstring path = SettingsFilePath();
-  for (const StoredKey& key : keys) {
-    std::string expected = std::to_string(key.value);
-    wchar_t text[64] = {};
-    GetPrivateProfileStringW(L"VELConfigData", WideFromUtf8(key.name).c_str(), L"(absent)", text,
-                             64, path.c_str());
-    std::string stored = Utf8FromWide(text);
-    if (stored != expected) {
-      std::string failure = std::string("after OK the file reads ") + key.name + "=" + stored;
-      failure += ", the dialog showed " + expected;
-      return failure;
-    }
-    if (!HasPlainLine(file.bytes, key.name, expected)) {
-      return std::string("after OK the file has no plain line ") + key.name + "=" + expected;
-    }
-  }
-  return std::string();
-}
-
 std::string EndingVerdict(const ActorRun& run, INT_PTR result) {
   if (run.dialogsOpened == 0) return "Invoke opened no dialog";
   if (!run.failure.empty()) return run.failure;
@@ -131,7 +43,9 @@ void PrintRepro(const Options& options, int number) {
 bool RunOneSession(Session* session, const Options& options, int number) {
   Ledger* ledger = &session->host.ledger;
   SeededRandom random(options.seed, static_cast<uint32_t>(number));
-  StartingFile start = RandomStartingFile(&random);
+  // Classes in turn, so that every few sessions hold them all.
+  StartingFile start =
+      RandomStartingFile(&random, static_cast<ValueClass>((number - 1) % kValueClassCount));
   ActorRun run = {};
   run.random = &random;
   run.actionsLeft = random.Below(kMostActions + 1);

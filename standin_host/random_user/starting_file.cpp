@@ -4,10 +4,11 @@
 
 #include <vector>
 
+#include "standin_host/random_user/stored_values.h"
+
 namespace {
 
 const char* const kKeys[] = {"enabled", "bitRate", "quality", "preprocessing", "version"};
-const int kOfferedRates[] = {160, 128, 112, 80, 64, 56, 48, 32};
 
 template <typename T, int N>
 const T& Pick(SeededRandom* random, const T (&items)[N]) {
@@ -92,11 +93,16 @@ std::string Extra(SeededRandom* random) {
   }
 }
 
-std::vector<std::string> Lines(SeededRandom* random, bool hostile) {
+// The featured value takes its key's place, so the file holds it as drawn.
+std::vector<std::string> Lines(SeededRandom* random, bool hostile, const StoredValue& featured) {
   std::vector<std::string> lines;
   if (hostile && random->Chance(40)) lines.push_back(Extra(random));
   if (!hostile || random->Chance(90)) lines.push_back(SectionHeader(random));
   for (int key = 0; key < 5; ++key) {
+    if (key == featured.key) {
+      if (featured.valueClass != ValueClass::kMissing) lines.push_back(StoredLine(featured));
+      continue;
+    }
     if (hostile && random->Chance(20)) continue;
     lines.push_back(KeyLine(random, key, hostile));
     if (hostile && random->Chance(15)) lines.push_back(KeyLine(random, key, true));
@@ -131,10 +137,13 @@ std::string Join(SeededRandom* random, const std::vector<std::string>& lines, bo
 
 }  // namespace
 
-StartingFile RandomStartingFile(SeededRandom* random) {
-  if (random->Chance(10)) return StartingFile{false, std::string()};
+StartingFile RandomStartingFile(SeededRandom* random, ValueClass featured) {
+  if (featured == ValueClass::kMissing && random->Chance(25)) {
+    return StartingFile{false, std::string()};
+  }
   bool hostile = random->Chance(60);
-  return StartingFile{true, Join(random, Lines(random, hostile), hostile)};
+  StoredValue value = DrawValue(random, random->Below(kShownKeyCount), featured);
+  return StartingFile{true, Join(random, Lines(random, hostile, value), hostile)};
 }
 
 bool PutSettingsFile(const StartingFile& file) {

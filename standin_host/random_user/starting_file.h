@@ -13,7 +13,11 @@ struct StartingFile {
   std::string bytes;
 };
 
-StartingFile RandomStartingFile(SeededRandom* random);
+enum class ValueClass;
+
+// One of the shown keys holds a value of `featured` (stored_values.h); a
+// missing one is sometimes the whole file missing.
+StartingFile RandomStartingFile(SeededRandom* random, ValueClass featured);
 
 // Replaces the file with `file`, or deletes it; false when that fails.
 bool PutSettingsFile(const StartingFile& file);

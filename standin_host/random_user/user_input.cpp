@@ -1,5 +1,7 @@
 #include "standin_host/random_user/user_input.h"
 
+#include <initializer_list>
+
 namespace {
 
 HWND ListOf(HWND combo) {
@@ -10,6 +12,24 @@ HWND ListOf(HWND combo) {
 }
 
 bool Dropped(HWND combo) { return SendMessageW(combo, CB_GETDROPPEDSTATE, 0, 0) != FALSE; }
+
+void PostWheel(HWND dialog, POINT screen, int delta) {
+  HWND target = WindowFromPoint(screen);
+  if (target == nullptr) target = dialog;
+  PostMessageW(target, WM_MOUSEWHEEL, MAKEWPARAM(0, static_cast<WORD>(delta)),
+               MAKELPARAM(screen.x, screen.y));
+}
+
+// A press on the caption arrives as its non-client message with the hit-test
+// code; the platform then tracks the button until it is released, taking the
+// release as a client message of the window that has captured the mouse.
+void PostCaptionClick(HWND dialog, POINT screen) {
+  LRESULT hit = SendMessageW(dialog, WM_NCHITTEST, 0, MAKELPARAM(screen.x, screen.y));
+  PostMessageW(dialog, WM_NCLBUTTONDOWN, static_cast<WPARAM>(hit), MAKELPARAM(screen.x, screen.y));
+  POINT client = screen;
+  ScreenToClient(dialog, &client);
+  PostMessageW(dialog, WM_LBUTTONUP, 0, MAKELPARAM(client.x, client.y));
+}
 
 void PostMouse(HWND dialog, UINT message, POINT screen) {
   HWND target = GetCapture();
@@ -35,6 +55,18 @@ void PostKey(HWND dialog, UINT message, WPARAM virtualKey, bool release, bool al
   HWND target = GetFocus();
   if (target == nullptr) target = dialog;
   PostMessageW(target, message, virtualKey, KeyData(virtualKey, release, alt));
+}
+
+// A key held down shows in the thread's key state from the moment its
+// message is taken from the queue; the dialog manager reads Shift there.
+void HoldShift(HWND dialog, bool down) {
+  BYTE state[256];
+  GetKeyboardState(state);
+  for (int key : {VK_SHIFT, VK_LSHIFT}) {
+    state[key] = static_cast<BYTE>(down ? state[key] | 0x80 : state[key] & ~0x80);
+  }
+  SetKeyboardState(state);
+  PostKey(dialog, down ? WM_KEYDOWN : WM_KEYUP, VK_SHIFT, !down, false);
 }
 
 }  // namespace
@@ -74,6 +106,39 @@ bool DroppedEntryCentre(HWND combo, int index, POINT* point) {
   return true;
 }
 
+bool DroppedListCentre(HWND combo, POINT* point) {
+  HWND list = ListOf(combo);
+  if (list == nullptr || !Dropped(combo)) return false;
+  RECT client = {};
+  GetClientRect(list, &client);
+  *point = POINT{(client.left + client.right) / 2, (client.top + client.bottom) / 2};
+  ClientToScreen(list, point);
+  return true;
+}
+
+int DroppedTopEntry(HWND combo) {
+  HWND list = ListOf(combo);
+  return list == nullptr ? 0 : static_cast<int>(SendMessageW(list, LB_GETTOPINDEX, 0, 0));
+}
+
+LRESULT HitTest(HWND window, int x, int y) {
+  return SendMessageW(window, WM_NCHITTEST, 0, MAKELPARAM(x, y));
+}
+
+bool CloseBoxCentre(HWND window, POINT* point) {
+  // Along the middle of the caption, the run of points the hit test calls
+  // the close box.
+  RECT frame = {};
+  GetWindowRect(window, &frame);
+  int y = frame.top + GetSystemMetrics(SM_CYDLGFRAME) + GetSystemMetrics(SM_CYCAPTION) / 2;
+  int right = frame.right - 1;
+  while (right > frame.left && HitTest(window, right, y) != HTCLOSE) --right;
+  int left = right;
+  while (left > frame.left && HitTest(window, left - 1, y) == HTCLOSE) --left;
+  *point = POINT{(left + right) / 2, y};
+  return right > frame.left;
+}
+
 void DeliverInput(HWND dialog, const InputEvent& event) {
   switch (event.kind) {
     case InputKind::kButtonDown:
@@ -93,6 +158,16 @@ void DeliverInput(HWND dialog, const InputEvent& event) {
       break;
     case InputKind::kAltKeyUp:
       PostKey(dialog, WM_SYSKEYUP, event.virtualKey, true, true);
+      break;
+    case InputKind::kShiftDown:
+    case InputKind::kShiftUp:
+      HoldShift(dialog, event.kind == InputKind::kShiftDown);
+      break;
+    case InputKind::kWheel:
+      PostWheel(dialog, event.screenPoint, event.wheelDelta);
+      break;
+    case InputKind::kCaptionClick:
+      PostCaptionClick(dialog, event.screenPoint);
       break;
     case InputKind::kClose:
       // The caption's close box, as the window menu delivers it.

@@ -7,12 +7,25 @@
 
 #include <windows.h>
 
-enum class InputKind { kButtonDown, kButtonUp, kKeyDown, kKeyUp, kAltKeyDown, kAltKeyUp, kClose };
+enum class InputKind {
+  kButtonDown,
+  kButtonUp,
+  kKeyDown,
+  kKeyUp,
+  kAltKeyDown,
+  kAltKeyUp,
+  kShiftDown,  // the Shift key, held as a keyboard holds it
+  kShiftUp,
+  kWheel,
+  kCaptionClick,  // a press and release at one point of the caption
+  kClose,
+};
 
 struct InputEvent {
   InputKind kind;
-  POINT screenPoint;  // mouse events
-  WPARAM virtualKey;  // key events
+  POINT screenPoint;   // mouse events
+  WPARAM virtualKey;   // key events
+  int wheelDelta = 0;  // kWheel: WHEEL_DELTA a notch, negative towards the user
 };
 
 // The centre of a control, in screen coordinates.
@@ -24,6 +37,15 @@ bool DroppedEntryCentre(HWND combo, int index, POINT* point);
 // The entries of a dropped-down list that can be clicked, as [first, last];
 // false when the list is not dropped down.
 bool VisibleDroppedEntries(HWND combo, int* first, int* last);
+
+// The centre of a dropped-down list's window, in screen coordinates; false
+// when the list is not dropped down.
+bool DroppedListCentre(HWND combo, POINT* point);
+// The entry at the top of a dropped-down list.
+int DroppedTopEntry(HWND combo);
+// The middle of the close box on a window's caption, in screen coordinates,
+// where the platform's hit test finds it; false when there is none.
+bool CloseBoxCentre(HWND window, POINT* point);
 
 // Posts the event to the window that would receive it.
 void DeliverInput(HWND dialog, const InputEvent& event);

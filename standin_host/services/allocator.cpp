@@ -3,7 +3,10 @@
 #include <string.h>
 #include <windows.h>
 
+#include <string>
+
 #include "standin_host/console.h"
+#include "standin_host/services/page_heap.h"
 
 namespace {
 
@@ -23,9 +26,11 @@ void* PLUGIN_CALL Allocate(HostAllocator* self, uint32_t size) {
 Status PLUGIN_CALL Free(HostAllocator* self, void* block) {
   Allocator* allocator = StateOf<Allocator>(self);
   if (BlockSize(allocator, block) == 0) {
-    ReportProblem(allocator->ledger,
-                  "Free was given %p, which is no live block of this allocator (freed twice?)",
-                  block);
+    std::string known = DescribeHeapAddress(block);
+    ReportProblem(
+        allocator->ledger, "Free was given %p, which is no live block of this allocator (%s)",
+        block,
+        known.empty() ? "the host never handed it out, or it was freed already" : known.c_str());
     return kHostInvalidArgument;
   }
   FreeBlock(allocator, block);
@@ -72,7 +77,10 @@ void* AllocateBlock(Allocator* allocator, uint32_t size) {
           size, allocator->phase);
     return nullptr;
   }
-  void* block = HeapAlloc(GetProcessHeap(), 0, size == 0 ? 1 : size);
+  void* block = HeapInUse() == HeapKind::kPage
+                    ? PageHeapAllocate(size, std::string(allocator->phase) + " (allocation " +
+                                                 std::to_string(request) + ")")
+                    : HeapAlloc(GetProcessHeap(), 0, size == 0 ? 1 : size);
   if (block == nullptr) return nullptr;
   Print("  Allocation %u: %u bytes for %s\n", request, size, allocator->phase);
   // Fresh blocks are not zeroed by the host; the pattern makes it visible.
@@ -86,7 +94,11 @@ void FreeBlock(Allocator* allocator, void* block) {
   for (size_t i = 0; i < allocator->live.size(); ++i) {
     if (allocator->live[i].address != block) continue;
     allocator->live.erase(allocator->live.begin() + static_cast<ptrdiff_t>(i));
-    HeapFree(GetProcessHeap(), 0, block);
+    if (HeapInUse() == HeapKind::kPage) {
+      PageHeapFree(block, allocator->phase);
+    } else {
+      HeapFree(GetProcessHeap(), 0, block);
+    }
     ++allocator->frees;
     return;
   }

@@ -20,11 +20,27 @@ uint32_t PLUGIN_CALL InstanceAddRef(HostObjectHeader* self) {
   ++instance->tally->references;
   return static_cast<uint32_t>(++instance->references);
 }
+// The header goes back to the allocator with the last reference, whoever
+// holds it, so a header used after that faults like any freed block.
+void GiveBackHeader(Instance* instance) {
+  instance->destroyHook(&instance->block->header);
+  FreeBlock(instance->allocator, instance->block);
+  instance->block = nullptr;
+}
+
 uint32_t PLUGIN_CALL InstanceRelease(HostObjectHeader* self) {
   Instance* instance = InstanceOf(self);
   ++instance->releases;
   --instance->tally->references;
-  return CountRelease(&instance->references, instance->ledger, "class instance");
+  uint32_t count = CountRelease(&instance->references, instance->ledger, "class instance");
+  if (instance->references == 0) {
+    ReportProblem(instance->ledger,
+                  "the plug-in released the host's own reference on the instance of class %s "
+                  "(AddRef %u, Release %u); the host gave its header back",
+                  FormatGuid(instance->classId).c_str(), instance->addRefs, instance->releases);
+    GiveBackHeader(instance);
+  }
+  return count;
 }
 
 const AnyMethod* InstanceMethods() {
@@ -84,17 +100,20 @@ Instance* CreateInstance(InstanceTally* tally, Allocator* allocator, HostCallbac
 HostObjectHeader* InstanceHeader(Instance* instance) { return &instance->block->header; }
 
 void DestroyInstance(Instance* instance) {
-  if (instance->references != 1) {
+  if (instance->block != nullptr && instance->references != 1) {
     ReportProblem(instance->ledger,
                   "the instance of class %s holds %d references once its interfaces are "
                   "released; only the host's 1 should remain (AddRef %u, Release %u)",
                   FormatGuid(instance->classId).c_str(), instance->references, instance->addRefs,
                   instance->releases);
   }
-  --instance->references;
-  --instance->tally->references;
   --instance->tally->live;
-  instance->destroyHook(&instance->block->header);
-  FreeBlock(instance->allocator, instance->block);
+  if (instance->block != nullptr) {
+    // The host's own reference goes last; it takes the header with it even
+    // when the plug-in still counts some, as it cannot use them any more.
+    --instance->references;
+    --instance->tally->references;
+    GiveBackHeader(instance);
+  }
   delete instance;
 }

@@ -5,6 +5,7 @@
 #include "standin_host/validator/check_dialog.h"
 #include "standin_host/validator/check_module.h"
 #include "standin_host/validator/check_settings_file.h"
+#include "standin_host/validator/check_stored_values.h"
 
 namespace {
 
@@ -19,6 +20,8 @@ const CheckInfo kChecks[] = {
     {"ending-close-box", 60, CheckEndingCloseBox},
     {"settings-file-touched-only-by-ok", 60, CheckTouchedOnlyByOk},
     {"shown-is-stored", 60, CheckShownIsStored},
+    // A quiet second for each of its starting files.
+    {"stored-values", 180, CheckStoredValues},
     {"worker-threads", 60, CheckWorkerThreads},
     {"foreign-resource-scope", 60, CheckForeignResourceScope},
     {"allocation-refused", 120, CheckAllocationRefused},

@@ -55,13 +55,19 @@ bool Wanted(const std::vector<std::string>& only, const std::string& name) {
   return false;
 }
 
+// Every child uses the heap the validator was given.
+std::wstring HeapArgument(const Options& options) {
+  return options.plainHeap ? L" --heap plain" : L"";
+}
+
 PlannedCheck RandomSessionsPlan(const Options& options, uint32_t seed) {
   PlannedCheck plan = {kRandomSessionsCheck, {}};
   for (int first = 1; first <= options.sessions; first += kSessionsPerBatch) {
     int count = options.sessions - first + 1;
     if (count > kSessionsPerBatch) count = kSessionsPerBatch;
     std::wstring arguments = L"--random-sessions " + std::to_wstring(count) + L" --seed " +
-                             std::to_wstring(seed) + L" --first-session " + std::to_wstring(first);
+                             std::to_wstring(seed) + L" --first-session " + std::to_wstring(first) +
+                             HeapArgument(options);
     plan.tasks.push_back(ChildTask{arguments, kBatchTimeLimitSeconds});
   }
   return plan;
@@ -81,7 +87,7 @@ bool PlanChecks(const Options& options, uint32_t seed, std::vector<PlannedCheck>
   if (!error->empty()) return false;
   for (size_t i = 0; i < count; ++i) {
     if (!Wanted(only, checks[i].name)) continue;
-    std::wstring arguments = L"--check " + WideFromUtf8(checks[i].name);
+    std::wstring arguments = L"--check " + WideFromUtf8(checks[i].name) + HeapArgument(options);
     plans->push_back(PlannedCheck{checks[i].name, {{arguments, checks[i].timeLimitSeconds}}});
   }
   if (options.sessions > 0 && Wanted(only, kRandomSessionsCheck)) {
@@ -312,6 +318,9 @@ int RunValidator(const Options& options) {
   Report(&report, "Seed %u, %d random user sessions (repeat with --seed %u)\n", seed,
          options.sessions, seed);
   if (!fallbackNote.empty()) Report(&report, "%s\n", fallbackNote.c_str());
+  Report(&report, "Host memory: %s\n",
+         options.plainHeap ? "the process heap (--heap plain)"
+                           : "page heap (--heap plain for the process heap)");
   std::string log;
   SettingsBackup backup;
   if (!PrepareSettingsFile(files, &backup, &report)) {

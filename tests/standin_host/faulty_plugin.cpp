@@ -1,11 +1,13 @@
 // The shipped plug-in's own code with one fault, for the validator's tests:
 // linked with the module's objects, this file takes the place of one
 // platform function the module imports (its import slot is defined here, so
-// the import library's is not used) or of the module's entry. FAULTY_<name>
+// the import library's is not used), of the module's entry, or of one of its
+// own sources (whose object the build leaves out). FAULTY_<name>
 // picks the fault; each breaks one rule a host or a user would notice.
 #include <windows.h>
 
 #include "plugin/dialog/dialog_ids.h"
+#include "plugin/dialog/dialog_logic.h"
 #include "plugin/module/entry.h"
 #include "plugin/settings/settings.h"
 
@@ -49,26 +51,13 @@ extern "C" void* g_sendMessage asm("__imp__SendMessageA@16") =
     defined(FAULTY_HANGS_ON_CANCEL)
 // Cancel, Escape and the close box end the dialog as OK would, leave it open,
 // crash, hang, or rewrite a key of the settings file as they go.
-#if defined(FAULTY_CRASHES_ON_CANCEL)
-// The access violation is raised on a thread of its own: under qemu's
-// user-mode emulation Wine hangs on a fault inside a window procedure
-// instead of reporting it, and the process must end either way.
-DWORD WINAPI RaiseAccessViolation(void*) {
-  RaiseException(EXCEPTION_ACCESS_VIOLATION, EXCEPTION_NONCONTINUABLE, 0, nullptr);
-  return 0;
-}
-void CrashNow() {
-  HANDLE thread = CreateThread(nullptr, 0, RaiseAccessViolation, nullptr, 0, nullptr);
-  WaitForSingleObject(thread, INFINITE);
-}
-#endif
 extern "C" BOOL WINAPI FaultyEndDialog(HWND dialog, INT_PTR result) {
 #if defined(FAULTY_CANCEL_RETURNS_OK)
   if (result == IDCANCEL) result = IDOK;
 #elif defined(FAULTY_IGNORES_CANCEL)
   if (result == IDCANCEL) return TRUE;
 #elif defined(FAULTY_CRASHES_ON_CANCEL)
-  if (result == IDCANCEL) CrashNow();
+  if (result == IDCANCEL) *static_cast<volatile int*>(nullptr) = 0;
 #elif defined(FAULTY_HANGS_ON_CANCEL)
   if (result == IDCANCEL) Sleep(INFINITE);
 #else
@@ -119,6 +108,68 @@ extern "C" BOOL WINAPI FaultyWritePrivateProfileStringA(LPCSTR section, LPCSTR k
 }
 extern "C" void* g_writeProfile asm("__imp__WritePrivateProfileStringA@16") =
     reinterpret_cast<void*>(FaultyWritePrivateProfileStringA);
+
+#elif defined(FAULTY_READS_FREED_OBJECT) || defined(FAULTY_WRITES_PAST_BLOCK)
+// The module's interface objects as shipped, with one line added that a
+// plain heap forgives: Release reads the count back from the object it has
+// just freed, or a new object gets a byte written just past its block.
+#define ReleaseInterfaceObject ReleaseInterfaceObjectAsShipped
+#define CreateBoundInterface CreateBoundInterfaceAsShipped
+#include "plugin/module/interface_object.cpp"
+#undef ReleaseInterfaceObject
+#undef CreateBoundInterface
+
+uint32_t ReleaseInterfaceObject(InterfaceObject* object, ObjectDestroyHook destroyHook) {
+  uint32_t count = ReleaseInterfaceObjectAsShipped(object, destroyHook);
+#if defined(FAULTY_READS_FREED_OBJECT)
+  if (count == 0) return static_cast<uint32_t>(*static_cast<volatile int32_t*>(&object->refCount));
+#endif
+  return count;
+}
+
+Status CreateBoundInterface(HostObjectHeader* owner, InterfaceObject** out, MethodTable* table,
+                            ObjectInitHook initHook) {
+  Status status = CreateBoundInterfaceAsShipped(owner, out, table, initHook);
+#if defined(FAULTY_WRITES_PAST_BLOCK)
+  if (*out != nullptr) reinterpret_cast<volatile uint8_t*>(*out)[sizeof(InterfaceObject)] = 0;
+#endif
+  return status;
+}
+
+#elif defined(FAULTY_CLOSES_ON_UNLISTED)
+// Opened on a bit rate the list does not offer, the dialog ends itself half
+// a second later, before a person would have read it.
+void CALLBACK EndUnasked(HWND dialog, UINT, UINT_PTR timer, DWORD) {
+  KillTimer(dialog, timer);
+  EndDialog(dialog, IDCANCEL);
+}
+extern "C" LRESULT WINAPI FaultySendMessageA(HWND window, UINT message, WPARAM w, LPARAM l) {
+  if (message == CB_SETCURSEL &&
+      IndexToBitRate(BitRateToIndex(g_settings.bitRate)) != g_settings.bitRate) {
+    SetTimer(GetParent(window), 0x7A, 500, EndUnasked);
+  }
+  return Real<decltype(&SendMessageA)>("user32", "SendMessageA")(window, message, w, l);
+}
+extern "C" void* g_sendMessage asm("__imp__SendMessageA@16") =
+    reinterpret_cast<void*>(FaultySendMessageA);
+
+#elif defined(FAULTY_LOSES_WHEEL_CHOICE)
+// The bit-rate list swallows the mouse wheel, so a rate chosen with it is
+// lost; keys and clicks still work. Set up as the dialog is centred.
+WNDPROC g_listProc = nullptr;
+LRESULT CALLBACK WheelLosingProc(HWND list, UINT message, WPARAM w, LPARAM l) {
+  if (message == WM_MOUSEWHEEL) return 0;
+  return CallWindowProcA(g_listProc, list, message, w, l);
+}
+extern "C" BOOL WINAPI FaultyMoveWindow(HWND window, int x, int y, int width, int height,
+                                        BOOL repaint) {
+  HWND list = GetDlgItem(window, IDC_BITRATE);
+  g_listProc = reinterpret_cast<WNDPROC>(
+      SetWindowLongPtrA(list, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(WheelLosingProc)));
+  return Real<decltype(&MoveWindow)>("user32", "MoveWindow")(window, x, y, width, height, repaint);
+}
+extern "C" void* g_moveWindow asm("__imp__MoveWindow@24") =
+    reinterpret_cast<void*>(FaultyMoveWindow);
 
 #else
 // Faults of the module's entry, which the build names as the entry point.

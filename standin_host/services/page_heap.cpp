@@ -1,0 +1,106 @@
+#include "standin_host/services/page_heap.h"
+
+#include <windows.h>
+
+#include <vector>
+
+namespace {
+
+// Reserved in large stretches: the platform hands out reservations at a
+// coarse granularity, and two pages a block would spend it in a few thousand.
+constexpr SIZE_T kArenaBytes = 64u << 20;
+
+struct PageBlock {
+  char* pages;  // the first committed page
+  SIZE_T span;  // committed pages and the guard page after them, in bytes
+  char* start;
+  uint32_t size;
+  std::string origin;
+  std::string freedBy;  // empty while live
+};
+
+struct PageHeap {
+  HeapKind kind = HeapKind::kPage;
+  SIZE_T pageSize = 0;
+  char* cursor = nullptr;  // the next unused page of the current arena
+  char* arenaEnd = nullptr;
+  std::vector<PageBlock> blocks;
+};
+
+PageHeap& Heap() {
+  static PageHeap heap;
+  if (heap.pageSize == 0) {
+    SYSTEM_INFO info;
+    GetSystemInfo(&info);
+    heap.pageSize = info.dwPageSize;
+  }
+  return heap;
+}
+
+// Room for `span` bytes of pages; false when no arena can be reserved.
+bool MakeRoom(PageHeap* heap, SIZE_T span) {
+  if (heap->cursor != nullptr && static_cast<SIZE_T>(heap->arenaEnd - heap->cursor) >= span) {
+    return true;
+  }
+  SIZE_T bytes = span > kArenaBytes ? span : kArenaBytes;
+  void* arena = VirtualAlloc(nullptr, bytes, MEM_RESERVE, PAGE_NOACCESS);
+  if (arena == nullptr) return false;
+  heap->cursor = static_cast<char*>(arena);
+  heap->arenaEnd = heap->cursor + bytes;
+  return true;
+}
+
+PageBlock* BlockAt(const void* address) {
+  const char* at = static_cast<const char*>(address);
+  for (PageBlock& block : Heap().blocks) {
+    if (at >= block.pages && at < block.pages + block.span) return &block;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+void UseHeap(HeapKind kind) { Heap().kind = kind; }
+
+HeapKind HeapInUse() { return Heap().kind; }
+
+const char* HeapName(HeapKind kind) { return kind == HeapKind::kPage ? "page" : "plain"; }
+
+void* PageHeapAllocate(uint32_t size, const std::string& origin) {
+  PageHeap* heap = &Heap();
+  if (size == 0) size = 1;
+  SIZE_T committed = (size + heap->pageSize - 1) / heap->pageSize * heap->pageSize;
+  SIZE_T span = committed + heap->pageSize;  // the guard page stays reserved only
+  if (!MakeRoom(heap, span)) return nullptr;
+  char* pages = heap->cursor;
+  if (VirtualAlloc(pages, committed, MEM_COMMIT, PAGE_READWRITE) == nullptr) return nullptr;
+  heap->cursor += span;
+  char* start = pages + committed - size;
+  heap->blocks.push_back(PageBlock{pages, span, start, size, origin, std::string()});
+  return start;
+}
+
+void PageHeapFree(void* block, const std::string& by) {
+  PageBlock* record = BlockAt(block);
+  if (record == nullptr || record->start != block || !record->freedBy.empty()) return;
+  record->freedBy = by;
+  VirtualFree(record->pages, record->span - Heap().pageSize, MEM_DECOMMIT);
+}
+
+std::string DescribeHeapAddress(const void* address) {
+  const PageBlock* block = BlockAt(address);
+  if (block == nullptr) return std::string();
+  const char* at = static_cast<const char*>(address);
+  std::string where;
+  if (at < block->start) {
+    where = std::to_string(block->start - at) + " bytes before";
+  } else if (at >= block->start + block->size) {
+    where = std::to_string(at - (block->start + block->size)) + " bytes past the end of";
+  } else {
+    where = std::to_string(at - block->start) + " bytes into";
+  }
+  where += block->freedBy.empty() ? " a live block of " : " a freed block of ";
+  where += std::to_string(block->size) + " bytes allocated by " + block->origin;
+  if (!block->freedBy.empty()) where += " and freed by " + block->freedBy;
+  return where;
+}

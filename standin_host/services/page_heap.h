@@ -1,0 +1,29 @@
+// Host memory kept like a full page heap: every block ends where a page ends
+// and the next page is never accessible, so the first byte written or read
+// past a block faults at once; a freed block's pages become inaccessible and
+// their addresses are never handed out again in this process, so any use
+// after Free faults too. Blocks are remembered for the life of the process,
+// so a fault or a bad Free can be told in terms of the block it hit.
+#pragma once
+
+#include <stdint.h>
+
+#include <string>
+
+enum class HeapKind { kPage, kPlain };
+
+// Chosen once per process, before the first session (--heap).
+void UseHeap(HeapKind kind);
+HeapKind HeapInUse();
+const char* HeapName(HeapKind kind);
+
+// A block of `size` bytes (at least 1) whose last byte is the last of a page;
+// `origin` says which call it was for. Null when the address space is spent.
+void* PageHeapAllocate(uint32_t size, const std::string& origin);
+// Makes the block's pages inaccessible for good; `by` says which call freed it.
+void PageHeapFree(void* block, const std::string& by);
+
+// What `address` is to the page heap, as a report names it: "8 bytes into a
+// block of 12 bytes allocated by X, freed by Y", "4 bytes past the end of a
+// live block ...". Empty when it lies in no block nor its guard page.
+std::string DescribeHeapAddress(const void* address);
