@@ -124,6 +124,7 @@ void ExpectUsersFile(const FILETIME& planted) {
 struct ChildEnd {
   const char* name;
   const char* file;
+  const char* check;
   std::vector<std::string> options;
   const char* because;
 };
@@ -133,23 +134,27 @@ class ValidatorKeepsUsersFile : public testing::TestWithParam<ChildEnd> {};
 TEST_P(ValidatorKeepsUsersFile, WhateverTheCheckDid) {
   const ChildEnd& row = GetParam();
   FILETIME planted = PlantUsersFile();
-  std::vector<std::string> arguments = {"--validate", "--only", "ending-cancel", "--sessions", "0"};
+  std::vector<std::string> arguments = {"--validate", "--only", row.check, "--sessions", "0"};
   arguments.insert(arguments.end(), row.options.begin(), row.options.end());
   arguments.push_back(WinePath((std::string(FAULTY_PLUGIN_FOLDER) + row.file).c_str()));
   HostRun run = RunHost(arguments);
   EXPECT_EQ(1u, run.exitCode) << Describe(run);
-  EXPECT_TRUE(Contains(run.out, "\nFAIL ending-cancel: ")) << Describe(run);
+  EXPECT_TRUE(Contains(run.out, std::string("\nFAIL ") + row.check + ": ")) << Describe(run);
   EXPECT_TRUE(Contains(run.out, row.because)) << Describe(run);
   ExpectUsersFile(planted);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     EachEnd, ValidatorKeepsUsersFile,
-    testing::Values(ChildEnd{"crash", "FAULTY_CRASHES_ON_CANCEL.QVX", {}, "without crashing"},
-                    ChildEnd{"time_limit",
-                             "FAULTY_HANGS_ON_CANCEL.QVX",
-                             {"--time-limit", "15"},
-                             "finish within 15 s; it hung"}),
+    // Escape for the crash: under qemu, Wine was seen to hang on the fault when
+    // it came through the Cancel button's click, and to report it from the key.
+    testing::Values(
+        ChildEnd{"crash", "FAULTY_CRASHES_ON_CANCEL.QVX", "ending-escape", {}, "without crashing"},
+        ChildEnd{"time_limit",
+                 "FAULTY_HANGS_ON_CANCEL.QVX",
+                 "ending-cancel",
+                 {"--time-limit", "15"},
+                 "finish within 15 s; it hung"}),
     [](const testing::TestParamInfo<ChildEnd>& info) { return std::string(info.param.name); });
 
 // A validator stopped in the middle of a check (power lost, console closed)
