@@ -3,7 +3,7 @@
 # guides, the validator kit, the validator's report and the checksums, signed
 # when a certificate is given. Called by `./run package` and by the tests, so
 # it neither builds nor starts Wine: WINEPREFIX names a prepared prefix.
-#   make_package.sh --build <build folder> --output <folder> [--sessions N]
+#   make_package.sh --build <build folder> --output <folder> [--sessions N] [--only <checks>]
 #                   [--sign <certificate.p12> [--password-file <file>]
 #                    [--timestamp-url <url>]]
 # Everything is made in a scratch folder and moved into the output folder at
@@ -11,7 +11,7 @@
 set -euo pipefail
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-USAGE="usage: make_package.sh --build <folder> --output <folder> [--sessions N] [--sign <certificate.p12> [--password-file <file>] [--timestamp-url <url>]]"
+USAGE="usage: make_package.sh --build <folder> --output <folder> [--sessions N] [--only <checks>] [--sign <certificate.p12> [--password-file <file>] [--timestamp-url <url>]]"
 # The package's report is the same for the same plug-in: a fixed seed.
 VALIDATION_SEED=20261208
 
@@ -20,15 +20,16 @@ die() {
   exit 1
 }
 
-build="" output="" sessions="" certificate="" password_file="" timestamp_url=""
+build="" output="" sessions="" only="" certificate="" password_file="" timestamp_url=""
 while [ $# -gt 0 ]; do
   case "$1" in
-    --build | --output | --sessions | --sign | --password-file | --timestamp-url)
+    --build | --output | --sessions | --only | --sign | --password-file | --timestamp-url)
       [ $# -ge 2 ] && [ -n "$2" ] || die "$1 needs a value; $USAGE"
       case "$1" in
         --build) build=$2 ;;
         --output) output=$2 ;;
         --sessions) sessions=$2 ;;
+        --only) only=$2 ;;
         --sign) certificate=$2 ;;
         --password-file) password_file=$2 ;;
         --timestamp-url) timestamp_url=$2 ;;
@@ -105,6 +106,7 @@ write_report() {
   local package=$1 report=$1/VALIDATION.txt
   local options=(--validate --seed "$VALIDATION_SEED" --log "$(winepath_of "$scratch/validate.log")")
   [ -n "$sessions" ] && options+=(--sessions "$sessions")
+  [ -n "$only" ] && options+=(--only "$only")
   timeout 7200 wine "$package/validator/plugin-validator.exe" "${options[@]}" \
     "$(winepath_of "$package/VELSTTNG.QVX")" </dev/null >"$scratch/report.raw" ||
     {

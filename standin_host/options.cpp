@@ -118,10 +118,11 @@ uint32_t FreshSeed() {
   return seed ^ (seed >> 16);
 }
 
-const wchar_t* const kValuedOptions[] = {
-    L"--set",   L"--capture", L"--fail-allocation", L"--bench-open",    L"--cycles",
-    L"--random-sessions", L"--first-session", L"--seed", L"--sessions", L"--check",
-    L"--only",  L"--log",     L"--report-folder",   L"--time-limit",    L"--heap"};
+const wchar_t* const kValuedOptions[] = {L"--set",           L"--capture",    L"--fail-allocation",
+                                         L"--bench-open",    L"--cycles",     L"--random-sessions",
+                                         L"--first-session", L"--seed",       L"--sessions",
+                                         L"--check",         L"--only",       L"--log",
+                                         L"--report-folder", L"--time-limit", L"--heap"};
 
 bool TakesValue(const std::wstring& argument) {
   for (const wchar_t* name : kValuedOptions) {
