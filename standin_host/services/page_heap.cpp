@@ -20,6 +20,7 @@ struct PageBlock {
 };
 
 struct PageHeap {
+  CRITICAL_SECTION lock;  // sessions on several threads share the one heap
   HeapKind kind = HeapKind::kPage;
   SIZE_T pageSize = 0;
   char* cursor = nullptr;  // the next unused page of the current arena
@@ -29,13 +30,25 @@ struct PageHeap {
 
 PageHeap& Heap() {
   static PageHeap heap;
-  if (heap.pageSize == 0) {
+  // Set up in place: a critical section must not be copied once initialised.
+  static const bool ready = [] {
+    InitializeCriticalSection(&heap.lock);
     SYSTEM_INFO info;
     GetSystemInfo(&info);
     heap.pageSize = info.dwPageSize;
-  }
+    return true;
+  }();
+  (void)ready;
   return heap;
 }
+
+class PageHeapLock {
+ public:
+  PageHeapLock() { EnterCriticalSection(&Heap().lock); }
+  ~PageHeapLock() { LeaveCriticalSection(&Heap().lock); }
+  PageHeapLock(const PageHeapLock&) = delete;
+  PageHeapLock& operator=(const PageHeapLock&) = delete;
+};
 
 // Room for `span` bytes of pages; false when no arena can be reserved.
 bool MakeRoom(PageHeap* heap, SIZE_T span) {
@@ -67,6 +80,7 @@ HeapKind HeapInUse() { return Heap().kind; }
 const char* HeapName(HeapKind kind) { return kind == HeapKind::kPage ? "page" : "plain"; }
 
 void* PageHeapAllocate(uint32_t size, const std::string& origin) {
+  PageHeapLock locked;
   PageHeap* heap = &Heap();
   if (size == 0) size = 1;
   SIZE_T committed = (size + heap->pageSize - 1) / heap->pageSize * heap->pageSize;
@@ -81,6 +95,7 @@ void* PageHeapAllocate(uint32_t size, const std::string& origin) {
 }
 
 void PageHeapFree(void* block, const std::string& by) {
+  PageHeapLock locked;
   PageBlock* record = BlockAt(block);
   if (record == nullptr || record->start != block || !record->freedBy.empty()) return;
   record->freedBy = by;
@@ -88,6 +103,7 @@ void PageHeapFree(void* block, const std::string& by) {
 }
 
 std::string DescribeHeapAddress(const void* address) {
+  PageHeapLock locked;
   const PageBlock* block = BlockAt(address);
   if (block == nullptr) return std::string();
   const char* at = static_cast<const char*>(address);

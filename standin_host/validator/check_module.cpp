@@ -11,15 +11,6 @@ constexpr int kRoads = 20;
 // are about the module, not the dialog.
 DialogScript CancelWhenReady() { return DialogScript{{}, DialogEnding::kCancel, std::wstring()}; }
 
-std::wstring SecondCopyPath(const std::wstring& original) {
-  wchar_t folder[MAX_PATH];
-  GetTempPathW(MAX_PATH, folder);
-  size_t dot = original.rfind(L'.');
-  std::wstring extension = dot == std::wstring::npos ? L"" : original.substr(dot);
-  return std::wstring(folder) + L"VALIDATOR-COPY-" + std::to_wstring(GetCurrentProcessId()) +
-         extension;
-}
-
 // With the first copy loaded; its own problem when the copy does not load.
 bool CopyLoads(const std::wstring& path, Ledger* ledger) {
   HMODULE module = LoadLibraryW(path.c_str());
@@ -81,7 +72,7 @@ bool CheckRepeatedLoad(const Options& options) {
 bool CheckSecondCopy(const Options& options) {
   Ledger ledger = {0, 0};
   Options copy = options;
-  copy.pluginPath = SecondCopyPath(options.pluginPath);
+  copy.pluginPath = PluginCopyPath(options.pluginPath, 1);
   if (!CopyFileW(options.pluginPath.c_str(), copy.pluginPath.c_str(), FALSE)) {
     ReportProblem(&ledger, "the validator could not copy the plug-in to %s (error %lu)",
                   Utf8FromWide(copy.pluginPath.c_str()).c_str(), GetLastError());

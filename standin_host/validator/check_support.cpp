@@ -52,6 +52,15 @@ void RunToolsWith(Session* session, const DialogScript* script) {
   RunTools(session);
 }
 
+std::wstring PluginCopyPath(const std::wstring& original, int number) {
+  wchar_t folder[MAX_PATH];
+  GetTempPathW(MAX_PATH, folder);
+  size_t dot = original.rfind(L'.');
+  std::wstring extension = dot == std::wstring::npos ? L"" : original.substr(dot);
+  return std::wstring(folder) + L"VALIDATOR-COPY-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+         std::to_wstring(number) + extension;
+}
+
 void Note(const char* format, ...) {
   char text[1024];
   va_list arguments;

@@ -20,8 +20,8 @@ const CheckInfo kChecks[] = {
     {"ending-close-box", 60, CheckEndingCloseBox},
     {"settings-file-touched-only-by-ok", 60, CheckTouchedOnlyByOk},
     {"shown-is-stored", 60, CheckShownIsStored},
-    // A quiet second for each of its starting files.
-    {"stored-values", 180, CheckStoredValues},
+    // Loads a copy of the plug-in for each of its starting files.
+    {"stored-values", 120, CheckStoredValues},
     {"worker-threads", 60, CheckWorkerThreads},
     {"foreign-resource-scope", 60, CheckForeignResourceScope},
     {"allocation-refused", 120, CheckAllocationRefused},
