@@ -147,11 +147,15 @@ Verdict RunPlannedCheck(const PlannedCheck& plan, const Options& options,
   for (const ChildTask& task : plan.tasks) {
     int limit = options.timeLimitSeconds > 0 ? options.timeLimitSeconds : task.timeLimitSeconds;
     std::wstring command = Quoted(OwnProgramPath()) + L" " + task.arguments + L" " + Quoted(plugin);
+    DWORD started = GetTickCount();
     ChildRun run = RunChild(command, static_cast<DWORD>(limit) * 1000);
+    char took[32];  // where a slow machine's time goes, for whoever reads the log
+    snprintf(took, sizeof took, " (%.1f s)", (GetTickCount() - started) / 1000.0);
     bool restored = PutBack(backup, restoreError);
     Verdict part = Judge(run, limit);
     *log += "=== " + plan.name + ": " + Utf8FromWide(command.c_str()) + "\n" + run.output +
-            "=== " + plan.name + ": " + (part.passed ? "PASS" : "FAIL " + part.reason) + "\n\n";
+            "=== " + plan.name + ": " + (part.passed ? "PASS" : "FAIL " + part.reason) + took +
+            "\n\n";
     if (verdict.passed && (!part.passed || !part.reason.empty())) verdict = part;
     if (!restored) return verdict;
     if (!part.passed) break;  // one failing batch of sessions is the verdict
