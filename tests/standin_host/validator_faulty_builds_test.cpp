@@ -50,6 +50,12 @@ const FaultyBuild kFaultyBuilds[] = {
      "0 bytes past the end of a live block of 12 bytes allocated by DllGetInterface", ""},
     {"FAULTY_CLOSES_ON_UNLISTED.QVX", "stored-values",
      "to stay open until the user acts; it ended by itself with 2 after", ""},
+    // Its dialogs are held open all at once: one that will not end must not
+    // hold the check up until its time limit.
+    {"FAULTY_IGNORES_CANCEL.QVX", "stored-values",
+     "the Cancel button to end it within 5 s; it is still open", ""},
+    {"FAULTY_WRITES_ON_UNLOAD.QVX", "stored-values",
+     "unloading the plug-in after Cancel to leave the file's bytes and time alone", ""},
     {"FAULTY_LOSES_WHEEL_CHOICE.QVX", "random-user-sessions",
      "over the closed list]: the dialog shows", ""},
 };
