@@ -34,7 +34,7 @@ goto end
 
 :judge
 echo Checking %PLUGIN%
-echo This takes a few minutes; the window stays open until it is done.
+echo This takes a minute or two; the window stays open until it is done.
 echo.
 "%KIT%plugin-validator.exe" --validate --report-folder "%KIT%." %EXTRA% "%PLUGIN%"
 set STATUS=%ERRORLEVEL%
