@@ -182,7 +182,7 @@ std::string OpenHeld(HeldDialog* held, Ledger* ledger) {
   HANDLE either[] = {held->run.opened, held->invoked};
   WaitForMultipleObjects(2, either, FALSE, INFINITE);
   if (Ended(held->invoked) && !held->run.failure.empty()) return held->run.failure;
-  return Written(held->planted, "the open dialog");
+  return Written(held->planted, "the dialogs open so far");
 }
 
 // After the quiet second: plants the file again and ends the dialog with
@@ -196,10 +196,11 @@ std::string CancelHeld(HeldDialog* held, Ledger* ledger) {
     return "the Cancel button to end it within 5 s; it is still open";
   }
   if (!held->run.failure.empty()) return held->run.failure;
-  std::string written = Written(held->planted, "Cancel");
+  std::string written = Written(held->planted, "Cancel, with the later files' dialogs still open,");
   if (!written.empty()) return written;
   WaitForSingleObject(held->thread, INFINITE);
-  return Written(held->planted, "unloading the plug-in after Cancel");
+  return Written(held->planted,
+                 "unloading the plug-in after Cancel, with the later files' dialogs still open,");
 }
 
 std::unique_ptr<HeldDialog> StartHeld(const Options& options, const StartingCase* row, int number) {
@@ -249,7 +250,7 @@ void FinishHeld(std::vector<std::unique_ptr<HeldDialog>>* dialogs, Ledger* ledge
 
 // Every file's dialog open at once, each on the file it was opened on, a
 // quiet second for all, then Cancel on each; the first case that failed and
-// why, or -1.
+// why, the number of cases when the quiet second itself failed, or -1.
 int JudgeQuietAndCancel(const Options& options, const std::vector<StartingCase>& cases,
                         Ledger* ledger, std::string* failure) {
   std::vector<std::unique_ptr<HeldDialog>> dialogs;
@@ -262,7 +263,12 @@ int JudgeQuietAndCancel(const Options& options, const std::vector<StartingCase>&
     *failure = OpenHeld(dialogs[i].get(), ledger);
     if (!failure->empty()) failed = static_cast<int>(i);
   }
-  if (failed < 0) Sleep(kQuietMs);
+  if (failed < 0) {
+    Sleep(kQuietMs);
+    // Each Cancel plants its file afresh, so a write meanwhile shows only here.
+    *failure = Written(dialogs.back()->planted, "the dialogs, open with no action,");
+    if (!failure->empty()) failed = static_cast<int>(dialogs.size());
+  }
   for (size_t i = 0; failed < 0 && i < dialogs.size(); ++i) {
     *failure = CancelHeld(dialogs[i].get(), ledger);
     if (!failure->empty()) failed = static_cast<int>(i);
@@ -303,7 +309,10 @@ bool CheckStoredValues(const Options& options) {
     if (!failure.empty()) failed = static_cast<int>(i);
   }
   SetReportQuiet(false);
-  if (failed >= 0) {
+  if (failed == static_cast<int>(cases.size())) {
+    ReportProblem(&ledger, "with every starting file's dialog open at once, expected %s",
+                  failure.c_str());
+  } else if (failed >= 0) {
     ReportProblem(&ledger, "from a file with %s (case %d), expected %s",
                   cases[static_cast<size_t>(failed)].what.c_str(), failed + 1, failure.c_str());
   } else if (begun && !registered) {

@@ -136,6 +136,20 @@ Status CreateBoundInterface(HostObjectHeader* owner, InterfaceObject** out, Meth
   return status;
 }
 
+#elif defined(FAULTY_WRITES_WHILE_OPEN)
+// A third of a second after the dialog is set up, with nobody acting on it,
+// a key of the settings file is rewritten.
+void CALLBACK WriteUnasked(HWND dialog, UINT, UINT_PTR timer, DWORD) {
+  KillTimer(dialog, timer);
+  WritePrivateProfileStringA("VELConfigData", "version", "2", "VELCNFG.INI");
+}
+extern "C" BOOL WINAPI FaultyMoveWindow(HWND window, int x, int y, int width, int height,
+                                        BOOL repaint) {
+  SetTimer(window, 0x7B, 300, WriteUnasked);
+  return Real<decltype(&MoveWindow)>("user32", "MoveWindow")(window, x, y, width, height, repaint);
+}
+extern "C" void* g_moveWindow asm("__imp__MoveWindow@24") =
+    reinterpret_cast<void*>(FaultyMoveWindow);
 #elif defined(FAULTY_CLOSES_ON_UNLISTED)
 // Opened on a bit rate the list does not offer, the dialog ends itself half
 // a second later, before a person would have read it.
