@@ -8,8 +8,6 @@
 
 namespace {
 
-const char* const kKeys[] = {"enabled", "bitRate", "quality", "preprocessing", "version"};
-
 template <typename T, int N>
 const T& Pick(SeededRandom* random, const T (&items)[N]) {
   return items[random->Below(N)];
@@ -56,7 +54,7 @@ std::string HostileValue(SeededRandom* random, int key) {
 }
 
 std::string KeyName(SeededRandom* random, int key) {
-  std::string name = kKeys[key];
+  std::string name = kSettingKeys[key];
   if (random->Chance(10)) {
     for (char& c : name) c = static_cast<char>(c >= 'a' ? c - 32 : c);
   }

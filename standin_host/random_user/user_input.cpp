@@ -20,11 +20,15 @@ void PostWheel(HWND dialog, POINT screen, int delta) {
                MAKELPARAM(screen.x, screen.y));
 }
 
+LRESULT HitTest(HWND window, int x, int y) {
+  return SendMessageW(window, WM_NCHITTEST, 0, MAKELPARAM(x, y));
+}
+
 // A press on the caption arrives as its non-client message with the hit-test
 // code; the platform then tracks the button until it is released, taking the
 // release as a client message of the window that has captured the mouse.
 void PostCaptionClick(HWND dialog, POINT screen) {
-  LRESULT hit = SendMessageW(dialog, WM_NCHITTEST, 0, MAKELPARAM(screen.x, screen.y));
+  LRESULT hit = HitTest(dialog, screen.x, screen.y);
   PostMessageW(dialog, WM_NCLBUTTONDOWN, static_cast<WPARAM>(hit), MAKELPARAM(screen.x, screen.y));
   POINT client = screen;
   ScreenToClient(dialog, &client);
@@ -114,15 +118,6 @@ bool DroppedListCentre(HWND combo, POINT* point) {
   *point = POINT{(client.left + client.right) / 2, (client.top + client.bottom) / 2};
   ClientToScreen(list, point);
   return true;
-}
-
-int DroppedTopEntry(HWND combo) {
-  HWND list = ListOf(combo);
-  return list == nullptr ? 0 : static_cast<int>(SendMessageW(list, LB_GETTOPINDEX, 0, 0));
-}
-
-LRESULT HitTest(HWND window, int x, int y) {
-  return SendMessageW(window, WM_NCHITTEST, 0, MAKELPARAM(x, y));
 }
 
 bool CloseBoxCentre(HWND window, POINT* point) {

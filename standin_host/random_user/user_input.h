@@ -41,8 +41,6 @@ bool VisibleDroppedEntries(HWND combo, int* first, int* last);
 // The centre of a dropped-down list's window, in screen coordinates; false
 // when the list is not dropped down.
 bool DroppedListCentre(HWND combo, POINT* point);
-// The entry at the top of a dropped-down list.
-int DroppedTopEntry(HWND combo);
 // The middle of the close box on a window's caption, in screen coordinates,
 // where the platform's hit test finds it; false when there is none.
 bool CloseBoxCentre(HWND window, POINT* point);

@@ -77,10 +77,8 @@ void* AllocateBlock(Allocator* allocator, uint32_t size) {
           size, allocator->phase);
     return nullptr;
   }
-  void* block = HeapInUse() == HeapKind::kPage
-                    ? PageHeapAllocate(size, std::string(allocator->phase) + " (allocation " +
-                                                 std::to_string(request) + ")")
-                    : HeapAlloc(GetProcessHeap(), 0, size == 0 ? 1 : size);
+  void* block = AllocateHostBlock(
+      size, std::string(allocator->phase) + " (allocation " + std::to_string(request) + ")");
   if (block == nullptr) return nullptr;
   Print("  Allocation %u: %u bytes for %s\n", request, size, allocator->phase);
   // Fresh blocks are not zeroed by the host; the pattern makes it visible.
@@ -94,11 +92,7 @@ void FreeBlock(Allocator* allocator, void* block) {
   for (size_t i = 0; i < allocator->live.size(); ++i) {
     if (allocator->live[i].address != block) continue;
     allocator->live.erase(allocator->live.begin() + static_cast<ptrdiff_t>(i));
-    if (HeapInUse() == HeapKind::kPage) {
-      PageHeapFree(block, allocator->phase);
-    } else {
-      HeapFree(GetProcessHeap(), 0, block);
-    }
+    FreeHostBlock(block, allocator->phase);
     ++allocator->frees;
     return;
   }

@@ -71,14 +71,7 @@ PageBlock* BlockAt(const void* address) {
   return nullptr;
 }
 
-}  // namespace
-
-void UseHeap(HeapKind kind) { Heap().kind = kind; }
-
-HeapKind HeapInUse() { return Heap().kind; }
-
-const char* HeapName(HeapKind kind) { return kind == HeapKind::kPage ? "page" : "plain"; }
-
+// Null when the address space is spent.
 void* PageHeapAllocate(uint32_t size, const std::string& origin) {
   PageHeapLock locked;
   PageHeap* heap = &Heap();
@@ -94,6 +87,8 @@ void* PageHeapAllocate(uint32_t size, const std::string& origin) {
   return start;
 }
 
+// A pointer the heap never gave, or gave back already, is left to the
+// allocator's own report.
 void PageHeapFree(void* block, const std::string& by) {
   PageHeapLock locked;
   PageBlock* record = BlockAt(block);
@@ -101,6 +96,14 @@ void PageHeapFree(void* block, const std::string& by) {
   record->freedBy = by;
   VirtualFree(record->pages, record->span - Heap().pageSize, MEM_DECOMMIT);
 }
+
+}  // namespace
+
+void UseHeap(HeapKind kind) { Heap().kind = kind; }
+
+HeapKind HeapInUse() { return Heap().kind; }
+
+const char* HeapName(HeapKind kind) { return kind == HeapKind::kPage ? "page" : "plain"; }
 
 std::string DescribeHeapAddress(const void* address) {
   PageHeapLock locked;
@@ -119,4 +122,17 @@ std::string DescribeHeapAddress(const void* address) {
   where += std::to_string(block->size) + " bytes allocated by " + block->origin;
   if (!block->freedBy.empty()) where += " and freed by " + block->freedBy;
   return where;
+}
+
+void* AllocateHostBlock(uint32_t size, const std::string& origin) {
+  if (HeapInUse() == HeapKind::kPage) return PageHeapAllocate(size, origin);
+  return HeapAlloc(GetProcessHeap(), 0, size == 0 ? 1 : size);
+}
+
+void FreeHostBlock(void* block, const std::string& by) {
+  if (HeapInUse() == HeapKind::kPage) {
+    PageHeapFree(block, by);
+  } else {
+    HeapFree(GetProcessHeap(), 0, block);
+  }
 }

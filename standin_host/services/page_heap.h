@@ -17,11 +17,11 @@ void UseHeap(HeapKind kind);
 HeapKind HeapInUse();
 const char* HeapName(HeapKind kind);
 
-// A block of `size` bytes (at least 1) whose last byte is the last of a page;
-// `origin` says which call it was for. Null when the address space is spent.
-void* PageHeapAllocate(uint32_t size, const std::string& origin);
-// Makes the block's pages inaccessible for good; `by` says which call freed it.
-void PageHeapFree(void* block, const std::string& by);
+// A block for the plug-in from the heap in use. From the page heap, its last
+// byte is the last of a page, and freeing makes its pages inaccessible for
+// good; `origin` and `by` name the calls that allocated and freed it.
+void* AllocateHostBlock(uint32_t size, const std::string& origin);
+void FreeHostBlock(void* block, const std::string& by);
 
 // What `address` is to the page heap, as a report names it: "8 bytes into a
 // block of 12 bytes allocated by X, freed by Y", "4 bytes past the end of a

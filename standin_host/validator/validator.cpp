@@ -201,7 +201,7 @@ std::wstring ReportName() {
   return name;
 }
 
-// True when a file can be made in `folder`: the report is begun there.
+// True when the report file can be made at `path`; it is begun there.
 bool BeginReport(const std::wstring& path) {
   HANDLE file =
       CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, 0, nullptr);
