@@ -9,6 +9,7 @@
 #include "standin_host/console.h"
 #include "standin_host/validator/checks.h"
 #include "standin_host/validator/child_process.h"
+#include "standin_host/validator/output_files.h"
 #include "standin_host/validator/settings_backup.h"
 
 namespace {
@@ -163,79 +164,6 @@ Verdict RunPlannedCheck(const PlannedCheck& plan, const Options& options,
   return verdict;
 }
 
-std::wstring FullPath(const std::wstring& path) {
-  wchar_t full[MAX_PATH];
-  DWORD length = GetFullPathNameW(path.c_str(), MAX_PATH, full, nullptr);
-  return length > 0 && length < MAX_PATH ? std::wstring(full, length) : path;
-}
-
-// Where a run's report, full log and settings backup go.
-struct OutputFiles {
-  std::wstring report;  // "" for none: the report is only printed
-  std::wstring log;
-  std::wstring backup;
-};
-
-std::wstring FolderOf(const std::wstring& path) {
-  size_t slash = path.find_last_of(L"\\/");
-  return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash + 1);
-}
-
-std::wstring TempFolder() {
-  wchar_t folder[MAX_PATH];
-  DWORD length = GetTempPathW(MAX_PATH, folder);
-  return std::wstring(folder, length);
-}
-
-// "validation-<computer>-<YYYYMMDD-HHMMSS>", so that reports from several
-// machines and days sit side by side.
-std::wstring ReportName() {
-  wchar_t computer[MAX_COMPUTERNAME_LENGTH + 1];
-  DWORD length = MAX_COMPUTERNAME_LENGTH + 1;
-  if (!GetComputerNameW(computer, &length)) lstrcpyW(computer, L"computer");
-  SYSTEMTIME now;
-  GetLocalTime(&now);
-  wchar_t name[64 + MAX_COMPUTERNAME_LENGTH];
-  wsprintfW(name, L"validation-%s-%04u%02u%02u-%02u%02u%02u", computer, now.wYear, now.wMonth,
-            now.wDay, now.wHour, now.wMinute, now.wSecond);
-  return name;
-}
-
-// True when the report file can be made at `path`; it is begun there.
-bool BeginReport(const std::wstring& path) {
-  HANDLE file =
-      CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  CloseHandle(file);
-  return true;
-}
-
-// --report-folder: the report and log there, or under %TEMP% when that folder
-// refuses writes (an unzipped copy under Program Files, say).
-OutputFiles ChooseOutputFiles(const Options& options, std::string* fallbackNote) {
-  OutputFiles files;
-  if (!options.reportFolder.empty()) {
-    std::wstring folder = FullPath(options.reportFolder);
-    if (folder.back() != L'\\' && folder.back() != L'/') folder += L'\\';
-    std::wstring name = ReportName();
-    CreateDirectoryW(folder.c_str(), nullptr);
-    if (!BeginReport(folder + name + L".txt")) {
-      *fallbackNote = "The folder " + Utf8FromWide(folder.c_str()) +
-                      " refuses writes; the report goes to the temporary folder instead";
-      folder = TempFolder();
-      if (!BeginReport(folder + name + L".txt")) folder.clear();
-    }
-    if (!folder.empty()) {
-      files.report = folder + name + L".txt";
-      files.log = folder + name + L".log";
-    }
-  }
-  if (!options.logPath.empty()) files.log = FullPath(options.logPath);
-  if (files.log.empty()) files.log = TempFolder() + L"standin_host_validate.log";
-  files.backup = BackupPathIn(FolderOf(files.log));
-  return files;
-}
-
 // The report is printed and kept for its file.
 void Report(std::string* report, const char* format, ...) __attribute__((format(gnu_printf, 2, 3)));
 void Report(std::string* report, const char* format, ...) {
@@ -246,26 +174,6 @@ void Report(std::string* report, const char* format, ...) {
   va_end(arguments);
   Print("%s", text);
   *report += text;
-}
-
-bool WriteText(const std::wstring& path, const std::string& text) {
-  HANDLE file =
-      CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  DWORD written = 0;
-  WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-  CloseHandle(file);
-  return written == text.size();
-}
-
-// Windows' own editors expect CRLF line ends.
-std::string WithCrLf(const std::string& text) {
-  std::string out;
-  for (char c : text) {
-    if (c == '\n') out += '\r';
-    out += c;
-  }
-  return out;
 }
 
 void SaveFiles(const OutputFiles& files, const std::string& log, std::string* report) {
