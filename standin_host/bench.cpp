@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "host/dialog_ids.h"
 #include "host/plugin_interfaces.h"
-#include "plugin/dialog/dialog_ids.h"
 #include "standin_host/console.h"
 #include "standin_host/dialog_timing.h"
 

@@ -2,7 +2,7 @@
 
 #include <stdio.h>
 
-#include "plugin/dialog/dialog_ids.h"
+#include "host/dialog_ids.h"
 #include "standin_host/console.h"
 #include "standin_host/dialog_driver.h"
 

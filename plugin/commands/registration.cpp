@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include "plugin/dialog/dialog_ids.h"
+#include "host/dialog_ids.h"
 #include "plugin/module/entry.h"
 
 namespace {

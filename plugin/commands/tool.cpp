@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include "plugin/dialog/dialog_ids.h"
+#include "host/dialog_ids.h"
 #include "plugin/dialog/settings_dialog.h"
 #include "plugin/module/entry.h"
 #include "plugin/module/os_status.h"

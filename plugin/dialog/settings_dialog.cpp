@@ -1,6 +1,6 @@
 #include "plugin/dialog/settings_dialog.h"
 
-#include "plugin/dialog/dialog_ids.h"
+#include "host/dialog_ids.h"
 #include "plugin/dialog/dialog_logic.h"
 #include "plugin/settings/settings.h"
 

@@ -1,6 +1,6 @@
 #include "standin_host/random_user/dialog_rules.h"
 
-#include "plugin/dialog/dialog_ids.h"
+#include "host/dialog_ids.h"
 #include "standin_host/dialog_driver.h"
 #include "standin_host/dialog_script.h"
 

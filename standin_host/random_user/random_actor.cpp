@@ -1,6 +1,6 @@
 #include "standin_host/random_user/random_actor.h"
 
-#include "plugin/dialog/dialog_ids.h"
+#include "host/dialog_ids.h"
 #include "standin_host/dialog_driver.h"
 
 namespace {

@@ -6,7 +6,7 @@
 // picks the fault; each breaks one rule a host or a user would notice.
 #include <windows.h>
 
-#include "plugin/dialog/dialog_ids.h"
+#include "host/dialog_ids.h"
 #include "plugin/dialog/dialog_logic.h"
 #include "plugin/module/entry.h"
 #include "plugin/settings/settings.h"

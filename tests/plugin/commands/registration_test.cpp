@@ -4,7 +4,7 @@
 
 #include <stdlib.h>
 
-#include "plugin/dialog/dialog_ids.h"
+#include "host/dialog_ids.h"
 #include "tests/plugin/commands/command_fixture.h"
 
 namespace {

@@ -2,7 +2,7 @@
 // read, dialog through the host's service, write on OK only.
 #include "plugin/commands/tool.h"
 
-#include "plugin/dialog/dialog_ids.h"
+#include "host/dialog_ids.h"
 #include "plugin/dialog/settings_dialog.h"
 #include "tests/plugin/commands/command_fixture.h"
 

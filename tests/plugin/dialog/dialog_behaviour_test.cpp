@@ -10,7 +10,7 @@
 #include <ostream>
 #include <string>
 
-#include "plugin/dialog/dialog_ids.h"
+#include "host/dialog_ids.h"
 #include "plugin/dialog/settings_dialog.h"
 #include "plugin/settings/settings.h"
 #include "standin_host/dialog_driver.h"

@@ -2,7 +2,7 @@
 // through its exports from class info to unloading.
 #include <windows.h>
 
-#include "plugin/dialog/dialog_ids.h"
+#include "host/dialog_ids.h"
 #include "test_config.h"
 #include "tests/plugin/module/module_fixture.h"
 
