@@ -2,41 +2,31 @@
 rem Checks the plug-in on this computer with the validator beside this file.
 rem   validate.cmd                      the VELSTTNG.QVX of this package
 rem   validate.cmd <plug-in file>       that file, e.g. the copy the host loads
-rem Arguments after the file, or all when the first starts with -, go to the
-rem validator: validate.cmd --sessions 20 (quote a list after a file: "a,b").
+rem Options go to the validator, before or after the file:
+rem validate.cmd --sessions 20 (quote a list: --only "a,b").
 rem The report and the full log are written beside this file, or under %TEMP%
 rem when this folder refuses writes. The exit status is the validator's.
+rem
+rem Paths are only ever expanded inside quotes or handed over whole (%*), so
+rem folders named with spaces, &, (, ), %, ^ or in Japanese work as they are.
 setlocal EnableExtensions DisableDelayedExpansion
 title Plug-in validator
+
+rem The kit's folder. Wine's cmd drops a % from %~dp0; the script's name as it
+rem was started, %~0, still leads there from the folder it runs in.
 set "KIT=%~dp0"
-set "PLUGIN="
-set "EXTRA="
-
-:arguments
-if "%~1"=="" goto run
-set "ARGUMENT=%~1"
-if "%ARGUMENT:~0,1%"=="-" set EXTRA=%*
-if defined EXTRA goto run
-set "PLUGIN=%~f1"
-shift
-:options
-if "%~1"=="" goto run
-set EXTRA=%EXTRA% %1
-shift
-goto options
-
-:run
-if not defined PLUGIN for %%F in ("%KIT%..\VELSTTNG.QVX") do set "PLUGIN=%%~fF"
-if exist "%PLUGIN%" goto judge
-echo validate.cmd: no plug-in file at %PLUGIN%
+if not exist "%KIT%plugin-validator.exe" set "KIT=%~0\..\"
+rem Explorer opens a script inside a zip by copying that one file out: the
+rem validator beside it is then missing.
+if exist "%KIT%plugin-validator.exe" goto judge
+echo validate.cmd: extract the whole zip first (Extract All...), then run validator\validate.cmd from the extracted folder.
 set STATUS=2
 goto end
 
 :judge
-echo Checking %PLUGIN%
-echo This takes a minute or two; the window stays open until it is done.
+echo This takes about a minute; the window stays open until it is done.
 echo.
-"%KIT%plugin-validator.exe" --validate --report-folder "%KIT%." %EXTRA% "%PLUGIN%"
+"%KIT%plugin-validator.exe" --validate --report-folder "%KIT%." --default-plugin "%KIT%..\VELSTTNG.QVX" %*
 set STATUS=%ERRORLEVEL%
 
 :end

@@ -41,6 +41,8 @@ const char kUsage[] =
     "  --report-folder <dir>    --validate also writes its report there, with the log,\n"
     "                           as validation-<computer>-<date>-<time>.txt and .log\n"
     "                           (under %TEMP% when <dir> refuses writes)\n"
+    "  --default-plugin <file>  the plug-in file to judge when no other is given (the\n"
+    "                           validator kit names its own package's file this way)\n"
     "  --time-limit <s>         each check's time limit, for a slow machine (default:\n"
     "                           60 s, 120 s for the checks that load many times)\n"
     "  --check <name>           run one check in this process (what --validate starts)\n"
@@ -122,7 +124,8 @@ const wchar_t* const kValuedOptions[] = {L"--set",           L"--capture",    L"
                                          L"--bench-open",    L"--cycles",     L"--random-sessions",
                                          L"--first-session", L"--seed",       L"--sessions",
                                          L"--check",         L"--only",       L"--log",
-                                         L"--report-folder", L"--time-limit", L"--heap"};
+                                         L"--report-folder", L"--time-limit", L"--heap",
+                                         L"--default-plugin"};
 
 bool TakesValue(const std::wstring& argument) {
   for (const wchar_t* name : kValuedOptions) {
@@ -165,12 +168,13 @@ bool ParseValue(const std::wstring& name, const wchar_t* text, Options* options,
     return true;
   }
   if (name == L"--capture" || name == L"--check" || name == L"--only" || name == L"--log" ||
-      name == L"--report-folder") {
+      name == L"--report-folder" || name == L"--default-plugin") {
     if (name == L"--capture") options->script.capturePath = text;
     if (name == L"--check") options->check = text;
     if (name == L"--only") options->only = text;
     if (name == L"--log") options->logPath = text;
     if (name == L"--report-folder") options->reportFolder = text;
+    if (name == L"--default-plugin") options->defaultPluginPath = text;
     return true;
   }
   bool fromZero = name == L"--seed" || name == L"--sessions";
@@ -263,6 +267,7 @@ bool ParseOptions(int argc, wchar_t** argv, Options* options, std::string* error
     }
     options->pluginPath = argument;
   }
+  if (options->pluginPath.empty()) options->pluginPath = options->defaultPluginPath;
   if (options->pluginPath.empty()) {
     *error = "no plug-in file given";
     return false;

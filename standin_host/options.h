@@ -9,6 +9,7 @@
 
 struct Options {
   std::wstring pluginPath;
+  std::wstring defaultPluginPath;  // --default-plugin: judged when no file is given
   DialogScript script;
   uint32_t failAllocation;  // the allocation request to refuse, 0 for none
   int openRuns;             // --bench-open: dialog openings to time, 0 for none

@@ -222,9 +222,13 @@ int RunValidator(const Options& options) {
     PrintError("standin_host: %s\n", error.c_str());
     return 2;
   }
+  std::wstring plugin = FullPath(options.pluginPath);
+  if (GetFileAttributesW(plugin.c_str()) == INVALID_FILE_ATTRIBUTES) {
+    PrintError("standin_host: no plug-in file at %s\n", Utf8FromWide(plugin.c_str()).c_str());
+    return 2;
+  }
   std::string fallbackNote;
   OutputFiles files = ChooseOutputFiles(options, &fallbackNote);
-  std::wstring plugin = FullPath(options.pluginPath);
   std::string report;
   Report(&report, "Validating %s\n", Utf8FromWide(plugin.c_str()).c_str());
   Report(&report, "Seed %u, %d random user sessions (repeat with --seed %u)\n", seed,
