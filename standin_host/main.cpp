@@ -1,9 +1,10 @@
 // The stand-in host: loads a plug-in and drives it from the outside, as the
 // authoring host does, reporting what it sees. The command line decides what
 // runs: the host's road once, the benchmarks, seeded random user sessions,
-// the validator or one of its checks. See session.h, random_sessions.h,
-// validator.h and checks.h.
+// the validator or one of its checks, or the call ledger. See session.h,
+// random_sessions.h, validator.h, checks.h and call_ledger.h.
 #include "standin_host/bench.h"
+#include "standin_host/call_ledger.h"
 #include "standin_host/console.h"
 #include "standin_host/crash_report.h"
 #include "standin_host/options.h"
@@ -24,6 +25,8 @@ int wmain(int argc, wchar_t** argv) {
   UseHeap(options.plainHeap ? HeapKind::kPlain : HeapKind::kPage);
   if (options.validate) return RunValidator(options);
   if (!options.check.empty()) return RunCheck(options);
+  if (options.compareLedgers) return CompareCallLedgers(options);
+  if (!options.ledgerPath.empty()) return WriteCallLedger(options);
   Session session = {};
   int status = OpenSession(options, &session);
   if (status != kExitClean) return status;

@@ -47,11 +47,18 @@ const char kUsage[] =
     "                           60 s, 120 s for the checks that load many times)\n"
     "  --check <name>           run one check in this process (what --validate starts)\n"
     "  --heap page|plain        the memory handed to the plug-in: page (default) ends\n"
-    "                           every block at a page boundary before an inaccessible\n"
-    "                           page and never reuses freed pages, so a use after Free\n"
-    "                           or a write past a block faults where it happens; plain\n"
-    "                           is the process heap (the default with --bench-open and\n"
-    "                           --cycles, which measure)\n"
+    "                           every block, 8-byte aligned, just before an inaccessible\n"
+    "                           page, checks the bytes between at Free, and never reuses\n"
+    "                           freed pages, so a use after Free or a write past a block\n"
+    "                           is caught where it happens; plain is the process heap\n"
+    "                           (the default with --bench-open and --cycles, which measure)\n"
+    "  --ledger <file>          run a fixed road (each dialog ending, then each allocation\n"
+    "                           request refused in turn) from a fixed settings file and\n"
+    "                           write every call between host and plug-in there, one a\n"
+    "                           line, addresses masked\n"
+    "  --compare-ledgers <plug-in file> <plug-in file>\n"
+    "                           write both files' ledgers and name the first line that\n"
+    "                           differs; exit 0 when they are the same, 1 when not\n"
     "exit status:\n"
     "  0  clean: every call succeeded and everything taken was given back\n"
     "  1  problems: the plug-in misbehaved or left something behind (PROBLEM lines\n"
@@ -120,12 +127,23 @@ uint32_t FreshSeed() {
   return seed ^ (seed >> 16);
 }
 
-const wchar_t* const kValuedOptions[] = {L"--set",           L"--capture",    L"--fail-allocation",
-                                         L"--bench-open",    L"--cycles",     L"--random-sessions",
-                                         L"--first-session", L"--seed",       L"--sessions",
-                                         L"--check",         L"--only",       L"--log",
-                                         L"--report-folder", L"--time-limit", L"--heap",
-                                         L"--default-plugin"};
+const wchar_t* const kValuedOptions[] = {L"--set",
+                                         L"--capture",
+                                         L"--fail-allocation",
+                                         L"--bench-open",
+                                         L"--cycles",
+                                         L"--random-sessions",
+                                         L"--first-session",
+                                         L"--seed",
+                                         L"--sessions",
+                                         L"--check",
+                                         L"--only",
+                                         L"--log",
+                                         L"--report-folder",
+                                         L"--time-limit",
+                                         L"--heap",
+                                         L"--default-plugin",
+                                         L"--ledger"};
 
 bool TakesValue(const std::wstring& argument) {
   for (const wchar_t* name : kValuedOptions) {
@@ -168,7 +186,8 @@ bool ParseValue(const std::wstring& name, const wchar_t* text, Options* options,
     return true;
   }
   if (name == L"--capture" || name == L"--check" || name == L"--only" || name == L"--log" ||
-      name == L"--report-folder" || name == L"--default-plugin") {
+      name == L"--report-folder" || name == L"--default-plugin" || name == L"--ledger") {
+    if (name == L"--ledger") options->ledgerPath = text;
     if (name == L"--capture") options->script.capturePath = text;
     if (name == L"--check") options->check = text;
     if (name == L"--only") options->only = text;
@@ -204,6 +223,14 @@ bool CheckCombinations(const Options& options, bool endingGiven, std::string* er
     *error = "give --validate or --check, not both";
     return false;
   }
+  bool ledger = !options.ledgerPath.empty() || options.compareLedgers;
+  if (ledger && (!options.ledgerPath.empty() == options.compareLedgers || scripted ||
+                 options.failAllocation != 0 || options.openRuns > 0 || options.cycles > 0 ||
+                 options.randomSessions > 0 || options.validate || !options.check.empty())) {
+    *error =
+        "--ledger and --compare-ledgers run a fixed road of their own; give only --heap with one";
+    return false;
+  }
   if (options.randomSessions > 0 &&
       (options.openRuns > 0 || options.cycles > 0 || scripted || options.failAllocation != 0)) {
     *error = "--random-sessions acts on the dialog itself; give no other run option with it";
@@ -227,6 +254,7 @@ bool ParseOptions(int argc, wchar_t** argv, Options* options, std::string* error
   options->randomSessions = 0;
   options->firstSession = 1;
   options->validate = options->seedGiven = false;
+  options->compareLedgers = false;
   options->plainHeap = options->heapGiven = false;
   options->sessions = 200;
   options->timeLimitSeconds = 0;
@@ -245,8 +273,8 @@ bool ParseOptions(int argc, wchar_t** argv, Options* options, std::string* error
       endingGiven = isEnding = true;
     }
     if (isEnding) continue;
-    if (argument == L"--validate") {
-      options->validate = true;
+    if (argument == L"--validate" || argument == L"--compare-ledgers") {
+      (argument == L"--validate" ? options->validate : options->compareLedgers) = true;
       continue;
     }
     if (TakesValue(argument)) {
@@ -261,15 +289,20 @@ bool ParseOptions(int argc, wchar_t** argv, Options* options, std::string* error
       *error = "unknown option " + Utf8FromWide(argument.c_str());
       return false;
     }
-    if (!options->pluginPath.empty()) {
-      *error = "give only one plug-in file";
+    if (!options->otherPluginPath.empty()) {
+      *error = "give only one plug-in file, two with --compare-ledgers";
       return false;
     }
-    options->pluginPath = argument;
+    (options->pluginPath.empty() ? options->pluginPath : options->otherPluginPath) = argument;
   }
   if (options->pluginPath.empty()) options->pluginPath = options->defaultPluginPath;
   if (options->pluginPath.empty()) {
     *error = "no plug-in file given";
+    return false;
+  }
+  if (options->compareLedgers != !options->otherPluginPath.empty()) {
+    *error = options->compareLedgers ? "--compare-ledgers needs two plug-in files"
+                                     : "give only one plug-in file, two with --compare-ledgers";
     return false;
   }
   if (!options->seedGiven) options->seed = FreshSeed();

@@ -10,6 +10,11 @@
 struct Options {
   std::wstring pluginPath;
   std::wstring defaultPluginPath;  // --default-plugin: judged when no file is given
+  // The fixed road's call ledger (call_ledger.h): --ledger <file> writes the
+  // plug-in's; --compare-ledgers compares it with this second file's.
+  std::wstring ledgerPath;
+  bool compareLedgers;
+  std::wstring otherPluginPath;
   DialogScript script;
   uint32_t failAllocation;  // the allocation request to refuse, 0 for none
   int openRuns;             // --bench-open: dialog openings to time, 0 for none

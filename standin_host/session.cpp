@@ -47,7 +47,10 @@ bool ReadClassInfo(Session* session) {
   SetPhase(session, "DllGetClassInfo (the class-info table)");
   uint32_t requestsBefore = host->allocator.requests;
   BeforeCall(session);
+  EnterCall(&host->ledger, "DllGetClassInfo(HostAllocator)");
   Status status = session->exports.getClassInfo(AllocatorInterface(host), &table);
+  LeaveCall(&host->ledger, "DllGetClassInfo = 0x%08X, %s", status,
+            AddressName(&host->allocator, table).c_str());
   Print("DllGetClassInfo returned 0x%08X\n", status);
   JudgeFailure(session, "DllGetClassInfo", status, requestsBefore);
   if (status != STATUS_OK) return false;
@@ -68,8 +71,12 @@ bool ReadClassInfo(Session* session) {
   }
   session->records.assign(table, table + count);
   Print("Class info: %u records and the terminator in a %u-byte block\n", count, blockSize);
+  RecordCall(&host->ledger, "class-info table: %u records in %u bytes", count, blockSize);
   for (uint32_t i = 0; i < count; ++i) {
     const ClassInfoRecord& record = table[i];
+    RecordCall(&host->ledger, "  %u: class %s v%u, interface %s v%u", i,
+               FormatGuid(record.classId).c_str(), record.classVersion,
+               FormatGuid(record.interfaceId).c_str(), record.interfaceVersion);
     Print("  %u: class %s v%u, %s %s v%u\n", i, FormatGuid(record.classId).c_str(),
           record.classVersion, InterfaceName(record.interfaceId),
           FormatGuid(record.interfaceId).c_str(), record.interfaceVersion);
@@ -84,8 +91,13 @@ void ReadClassForms(Session* session) {
     if (!SameGuid(record.interfaceId, IID_IClassFactory)) continue;
     ClassForm form = {record.classId, 0, nullptr, nullptr};
     BeforeCall(session);
+    Ledger* ledger = &session->host.ledger;
+    EnterCall(ledger, "DllGetClassForm(%s)", FormatGuid(record.classId).c_str());
     Status status = session->exports.getClassForm(&form.classId, &form.size, &form.createHook,
                                                   &form.destroyHook);
+    LeaveCall(ledger, "DllGetClassForm = 0x%08X, size %u, create hook %s, destroy hook %s", status,
+              form.size, MaskedAddress(reinterpret_cast<const void*>(form.createHook)),
+              MaskedAddress(reinterpret_cast<const void*>(form.destroyHook)));
     if (status != STATUS_OK) {
       ReportProblem(&session->host.ledger, "DllGetClassForm(%s) failed with 0x%08X",
                     FormatGuid(record.classId).c_str(), status);
@@ -117,8 +129,10 @@ void RegisterTools(Session* session) {
     host->registry.expectedValue = entryValue;
     SetPhase(session, "Register");
     BeforeCall(session);
+    EnterCall(&host->ledger, "registration interface.Register(HostRegistry, %u)", entryValue);
     Status status = MethodAt<RegisterFn>(object, kRegistrationRegister)(
         object, RegistryInterface(host), entryValue);
+    LeaveCall(&host->ledger, "Register = 0x%08X", status);
     Print("  Register returned 0x%08X\n", status);
     if (status != STATUS_OK) ReportProblem(&host->ledger, "Register failed with 0x%08X", status);
     CloseInterface(session, instance, object, record.interfaceId);
@@ -169,7 +183,9 @@ void RunTool(Session* session, const RegistryEntry& entry) {
   int32_t flag = -1;
   SetPhase(session, "GetEnabled");
   BeforeCall(session);
+  EnterCall(&host->ledger, "tool interface.GetEnabled");
   Status status = MethodAt<GetEnabledFn>(object, kToolGetEnabled)(object, &flag);
+  LeaveCall(&host->ledger, "GetEnabled = 0x%08X, flag %d", status, static_cast<int>(flag));
   Print("  GetEnabled returned 0x%08X, flag %d\n", status, static_cast<int>(flag));
   if (status != STATUS_OK) ReportProblem(&host->ledger, "GetEnabled failed with 0x%08X", status);
   const RegistryEntry::Value* always = FindValue(entry, "alwaysEnabled", kValueInt32);
@@ -248,8 +264,14 @@ bool OpenInterface(Session* session, const Guid& classId, const Guid& iid, Insta
   SetPhase(session, call);
   uint32_t requestsBefore = session->host.allocator.requests;
   BeforeCall(session);
+  Ledger* ledger = &session->host.ledger;
+  EnterCall(ledger, "DllGetInterface(%s, %s, %s)",
+            AddressName(&session->host.allocator, InstanceHeader(*instance)).c_str(),
+            FormatGuid(classId).c_str(), FormatGuid(iid).c_str());
   Status status =
       session->exports.getInterface(InstanceHeader(*instance), &classId, &iid, &created);
+  LeaveCall(ledger, "DllGetInterface = 0x%08X, %s", status,
+            AddressName(&session->host.allocator, created).c_str());
   Print("  %s returned 0x%08X\n", call.c_str(), status);
   if (status != STATUS_OK || created == nullptr) {
     if (status == STATUS_OK) {
@@ -273,7 +295,10 @@ bool OpenInterface(Session* session, const Guid& classId, const Guid& iid, Insta
 void CloseInterface(Session* session, Instance* instance, void* object, const Guid& iid) {
   SetPhase(session, "Release");
   BeforeCall(session);
+  Ledger* ledger = &session->host.ledger;
+  EnterCall(ledger, "%s.Release", InterfaceName(iid));
   uint32_t remaining = MethodAt<ReleaseFn>(object, kSlotRelease)(object);
+  LeaveCall(ledger, "Release = %u", remaining);
   if (remaining != 0) {
     ReportProblem(&session->host.ledger,
                   "the %s still counts %u reference(s) after the host released its only one",
@@ -289,7 +314,9 @@ Status InvokeTool(Session* session, void* object) {
   SetPhase(session, "Invoke");
   host->dialogRunner.lastResult = 0;
   BeforeCall(session);
+  EnterCall(&host->ledger, "tool interface.Invoke");
   Status status = MethodAt<InvokeFn>(object, kToolInvoke)(object);
+  LeaveCall(&host->ledger, "Invoke = 0x%08X", status);
   session->lastInvokeStatus = status;
   Print("  Invoke returned 0x%08X\n", status);
   if (status == STATUS_OK) return status;
@@ -332,7 +359,10 @@ const std::string* DisplayName(const RegistryEntry& entry) {
 Status AskCanUnloadNow(Session* session) {
   SetPhase(session, "the host");
   BeforeCall(session);
-  return session->exports.canUnloadNow();
+  EnterCall(&session->host.ledger, "DllCanUnloadNow");
+  Status status = session->exports.canUnloadNow();
+  LeaveCall(&session->host.ledger, "DllCanUnloadNow = 0x%08X", status);
+  return status;
 }
 
 int OpenSession(const Options& options, Session* session) {

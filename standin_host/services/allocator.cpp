@@ -10,14 +10,19 @@
 
 namespace {
 
-Status PLUGIN_CALL AllocatorQueryInterface(HostAllocator*, const Guid*, void** out) {
+Status PLUGIN_CALL AllocatorQueryInterface(HostAllocator* self, const Guid* iid, void** out) {
+  RecordCall(StateOf<Allocator>(self)->ledger, "HostAllocator.QueryInterface(%s) = 0x%08X",
+             FormatGuid(*iid).c_str(), kHostNoInterface);
   return NoInterface(out);
 }
 uint32_t PLUGIN_CALL AllocatorAddRef(HostAllocator* self) {
-  return static_cast<uint32_t>(++StateOf<Allocator>(self)->references);
+  Allocator* allocator = StateOf<Allocator>(self);
+  RecordCall(allocator->ledger, "HostAllocator.AddRef = %d", allocator->references + 1);
+  return static_cast<uint32_t>(++allocator->references);
 }
 uint32_t PLUGIN_CALL AllocatorRelease(HostAllocator* self) {
   Allocator* allocator = StateOf<Allocator>(self);
+  RecordCall(allocator->ledger, "HostAllocator.Release = %d", allocator->references - 1);
   return CountRelease(&allocator->references, allocator->ledger, "HostAllocator");
 }
 void* PLUGIN_CALL Allocate(HostAllocator* self, uint32_t size) {
@@ -26,6 +31,8 @@ void* PLUGIN_CALL Allocate(HostAllocator* self, uint32_t size) {
 Status PLUGIN_CALL Free(HostAllocator* self, void* block) {
   Allocator* allocator = StateOf<Allocator>(self);
   if (BlockSize(allocator, block) == 0) {
+    RecordCall(allocator->ledger, "HostAllocator.Free(%s) = 0x%08X",
+               AddressName(allocator, block).c_str(), kHostInvalidArgument);
     std::string known = DescribeHeapAddress(block);
     ReportProblem(
         allocator->ledger, "Free was given %p, which is no live block of this allocator (%s)",
@@ -62,6 +69,17 @@ void InitAllocator(Allocator* allocator, Ledger* ledger) {
   allocator->phase = "the host";
 }
 
+std::string AddressName(const Allocator* allocator, const void* address) {
+  const char* at = static_cast<const char*>(address);
+  for (const Allocator::Block& live : allocator->live) {
+    const char* start = static_cast<const char*>(live.address);
+    if (at < start || at >= start + live.size) continue;
+    std::string name = "block " + std::to_string(live.request);
+    return at == start ? name : name + "+" + std::to_string(at - start);
+  }
+  return MaskedAddress(address);
+}
+
 uint32_t BlockSize(const Allocator* allocator, const void* block) {
   for (const Allocator::Block& live : allocator->live) {
     if (live.address == block) return live.size;
@@ -75,24 +93,37 @@ void* AllocateBlock(Allocator* allocator, uint32_t size) {
     allocator->refusedAt = request;
     Print("  Allocation %u: %u bytes for %s, refused on purpose (--fail-allocation)\n", request,
           size, allocator->phase);
+    RecordCall(allocator->ledger, "Allocate(%u) = null, refused on purpose (request %u)", size,
+               request);
     return nullptr;
   }
   void* block = AllocateHostBlock(
       size, std::string(allocator->phase) + " (allocation " + std::to_string(request) + ")");
-  if (block == nullptr) return nullptr;
+  if (block == nullptr) {
+    RecordCall(allocator->ledger, "Allocate(%u) = null (request %u)", size, request);
+    return nullptr;
+  }
   Print("  Allocation %u: %u bytes for %s\n", request, size, allocator->phase);
   // Fresh blocks are not zeroed by the host; the pattern makes it visible.
   memset(block, 0xCD, size);
-  allocator->live.push_back(Allocator::Block{block, size == 0 ? 1 : size});
+  allocator->live.push_back(Allocator::Block{block, size == 0 ? 1 : size, request});
   ++allocator->allocations;
+  RecordCall(allocator->ledger, "Allocate(%u) = block %u", size, request);
   return block;
 }
 
 void FreeBlock(Allocator* allocator, void* block) {
   for (size_t i = 0; i < allocator->live.size(); ++i) {
     if (allocator->live[i].address != block) continue;
+    RecordCall(allocator->ledger, "Free(block %u)", allocator->live[i].request);
     allocator->live.erase(allocator->live.begin() + static_cast<ptrdiff_t>(i));
-    FreeHostBlock(block, allocator->phase);
+    std::string damage = FreeHostBlock(block, allocator->phase);
+    if (!damage.empty()) {
+      ReportProblem(allocator->ledger,
+                    "expected the plug-in to write only inside the blocks it is given; %s, found "
+                    "when %s freed it",
+                    damage.c_str(), allocator->phase);
+    }
     ++allocator->frees;
     return;
   }

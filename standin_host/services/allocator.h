@@ -3,6 +3,7 @@
 // purpose (--fail-allocation).
 #pragma once
 
+#include <string>
 #include <vector>
 
 #include "host/host_interfaces.h"
@@ -12,6 +13,7 @@ struct Allocator {
   struct Block {
     void* address;
     uint32_t size;
+    uint32_t request;  // the allocation request that made it
   };
   ServiceObject<HostAllocator, Allocator> object;
   Ledger* ledger;
@@ -29,6 +31,9 @@ void InitAllocator(Allocator* allocator, Ledger* ledger);
 
 // The size of a live block from the allocator, 0 for any other address.
 uint32_t BlockSize(const Allocator* allocator, const void* block);
+// A block's address as the call ledger names it: "block 3" (the request
+// that made it), "block 3+8" inside it, else masked.
+std::string AddressName(const Allocator* allocator, const void* address);
 // Null for the request that --fail-allocation names, as when memory runs out.
 void* AllocateBlock(Allocator* allocator, uint32_t size);
 void FreeBlock(Allocator* allocator, void* block);

@@ -4,16 +4,31 @@ namespace {
 
 Status PLUGIN_CALL CallbackQueryInterface(HostCallback* self, const Guid* iid, void** out) {
   Callback* callback = StateOf<Callback>(self);
-  if (!SameGuid(*iid, IID_HostDialogService)) return NoInterface(out);
-  *out = ReferenceDialogService(callback->dialogRunner);
-  return STATUS_OK;
+  Status status = kHostNoInterface;
+  if (SameGuid(*iid, IID_HostDialogService)) {
+    *out = ReferenceDialogService(callback->dialogRunner);
+    status = STATUS_OK;
+  } else {
+    NoInterface(out);
+  }
+  RecordCall(callback->ledger, "HostCallback.QueryInterface(%s) = 0x%08X, %s",
+             FormatGuid(*iid).c_str(), status, MaskedAddress(*out));
+  return status;
 }
 uint32_t PLUGIN_CALL CallbackAddRef(HostCallback* self) {
-  return static_cast<uint32_t>(++StateOf<Callback>(self)->references);
+  Callback* callback = StateOf<Callback>(self);
+  RecordCall(callback->ledger, "HostCallback.AddRef = %d", callback->references + 1);
+  return static_cast<uint32_t>(++callback->references);
 }
 uint32_t PLUGIN_CALL CallbackRelease(HostCallback* self) {
   Callback* callback = StateOf<Callback>(self);
+  RecordCall(callback->ledger, "HostCallback.Release = %d", callback->references - 1);
   return CountRelease(&callback->references, callback->ledger, "HostCallback");
+}
+
+// A module handle as the call ledger names it.
+const char* ModuleName(const Callback* callback, const void* module) {
+  return module == callback->plugin ? "the plug-in" : MaskedAddress(module);
 }
 
 void CheckScopeModule(Callback* callback, void* module, const char* operation) {
@@ -28,12 +43,13 @@ void* PLUGIN_CALL OpenResourceScope(HostCallback* self, void* module, uint32_t* 
   *cookie = callback->nextCookie++;
   callback->openCookies.push_back(*cookie);
   ++callback->scopesOpened;
+  RecordCall(callback->ledger, "HostCallback.OpenResourceScope(%s) = %s, cookie 0x%08X",
+             ModuleName(callback, module), ModuleName(callback, callback->scopeYields), *cookie);
   return callback->scopeYields;
 }
 
-Status PLUGIN_CALL CloseResourceScope(HostCallback* self, void* module, uint32_t cookie) {
-  Callback* callback = StateOf<Callback>(self);
-  CheckScopeModule(callback, module, "CloseResourceScope");
+// Closes the scope `cookie` names; a cookie no open scope has is a problem.
+Status CloseScope(Callback* callback, uint32_t cookie) {
   std::vector<uint32_t>& open = callback->openCookies;
   for (size_t i = 0; i < open.size(); ++i) {
     if (open[i] != cookie) continue;
@@ -53,6 +69,15 @@ Status PLUGIN_CALL CloseResourceScope(HostCallback* self, void* module, uint32_t
                 "cookie)",
                 cookie);
   return kHostInvalidArgument;
+}
+
+Status PLUGIN_CALL CloseResourceScope(HostCallback* self, void* module, uint32_t cookie) {
+  Callback* callback = StateOf<Callback>(self);
+  CheckScopeModule(callback, module, "CloseResourceScope");
+  Status status = CloseScope(callback, cookie);
+  RecordCall(callback->ledger, "HostCallback.CloseResourceScope(%s, 0x%08X) = 0x%08X",
+             ModuleName(callback, module), cookie, status);
+  return status;
 }
 
 const AnyMethod* CallbackMethods() {

@@ -7,15 +7,25 @@ namespace {
 
 Status PLUGIN_CALL DialogQueryInterface(HostDialogService* self, const Guid* iid, void** out) {
   DialogRunner* runner = StateOf<DialogRunner>(self);
-  if (!SameGuid(*iid, IID_HostDialogService)) return NoInterface(out);
-  *out = ReferenceDialogService(runner);
-  return STATUS_OK;
+  Status status = kHostNoInterface;
+  if (SameGuid(*iid, IID_HostDialogService)) {
+    *out = ReferenceDialogService(runner);
+    status = STATUS_OK;
+  } else {
+    NoInterface(out);
+  }
+  RecordCall(runner->ledger, "HostDialogService.QueryInterface(%s) = 0x%08X, %s",
+             FormatGuid(*iid).c_str(), status, MaskedAddress(*out));
+  return status;
 }
 uint32_t PLUGIN_CALL DialogAddRef(HostDialogService* self) {
-  return static_cast<uint32_t>(++StateOf<DialogRunner>(self)->references);
+  DialogRunner* runner = StateOf<DialogRunner>(self);
+  RecordCall(runner->ledger, "HostDialogService.AddRef = %d", runner->references + 1);
+  return static_cast<uint32_t>(++runner->references);
 }
 uint32_t PLUGIN_CALL DialogRelease(HostDialogService* self) {
   DialogRunner* runner = StateOf<DialogRunner>(self);
+  RecordCall(runner->ledger, "HostDialogService.Release = %d", runner->references - 1);
   return CountRelease(&runner->references, runner->ledger, "HostDialogService");
 }
 
@@ -69,6 +79,10 @@ intptr_t PLUGIN_CALL RunModalDialog(HostDialogService* self, void* instance, int
   INT_PTR result = RunForUser(runner, static_cast<HINSTANCE>(instance), dialogId,
                               reinterpret_cast<DLGPROC>(proc));
   runner->lastResult = result;
+  RecordCall(runner->ledger, "HostDialogService.RunModalDialog(%s, %d, %s) = %d (%s)",
+             instance == runner->scopeModule ? "the scope's module" : MaskedAddress(instance),
+             static_cast<int>(dialogId), MaskedAddress(reinterpret_cast<const void*>(proc)),
+             static_cast<int>(result), DialogResultName(result));
   Print("  Dialog returned %d (%s)\n", static_cast<int>(result), DialogResultName(result));
   return result;
 }

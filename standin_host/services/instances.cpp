@@ -11,11 +11,14 @@ Instance* InstanceOf(HostObjectHeader* header) {
 
 // The host serves no interface from its instances; the module only forwards
 // queries here.
-Status PLUGIN_CALL InstanceQueryInterface(HostObjectHeader*, const Guid*, void** out) {
+Status PLUGIN_CALL InstanceQueryInterface(HostObjectHeader* self, const Guid* iid, void** out) {
+  RecordCall(InstanceOf(self)->ledger, "instance.QueryInterface(%s) = 0x%08X",
+             FormatGuid(*iid).c_str(), kHostNoInterface);
   return NoInterface(out);
 }
 uint32_t PLUGIN_CALL InstanceAddRef(HostObjectHeader* self) {
   Instance* instance = InstanceOf(self);
+  RecordCall(instance->ledger, "instance.AddRef = %d", instance->references + 1);
   ++instance->addRefs;
   ++instance->tally->references;
   return static_cast<uint32_t>(++instance->references);
@@ -23,13 +26,17 @@ uint32_t PLUGIN_CALL InstanceAddRef(HostObjectHeader* self) {
 // The header goes back to the allocator with the last reference, whoever
 // holds it, so a header used after that faults like any freed block.
 void GiveBackHeader(Instance* instance) {
+  EnterCall(instance->ledger, "destroy hook(%s)",
+            AddressName(instance->allocator, &instance->block->header).c_str());
   instance->destroyHook(&instance->block->header);
+  LeaveCall(instance->ledger, "destroy hook");
   FreeBlock(instance->allocator, instance->block);
   instance->block = nullptr;
 }
 
 uint32_t PLUGIN_CALL InstanceRelease(HostObjectHeader* self) {
   Instance* instance = InstanceOf(self);
+  RecordCall(instance->ledger, "instance.Release = %d", instance->references - 1);
   ++instance->releases;
   --instance->tally->references;
   uint32_t count = CountRelease(&instance->references, instance->ledger, "class instance");
@@ -84,7 +91,9 @@ Instance* CreateInstance(InstanceTally* tally, Allocator* allocator, HostCallbac
   block->header.unused = 0;
   block->header.callback = callback;
   block->header.allocator = &allocator->object.iface;
+  EnterCall(ledger, "create hook(%s)", AddressName(allocator, &block->header).c_str());
   Status status = createHook(&block->header);
+  LeaveCall(ledger, "create hook = 0x%08X", status);
   if (status != STATUS_OK) {
     ReportProblem(ledger, "the create hook of class %s failed with 0x%08X",
                   FormatGuid(classId).c_str(), status);

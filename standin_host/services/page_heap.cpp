@@ -1,5 +1,7 @@
 #include "standin_host/services/page_heap.h"
 
+#include <stdio.h>
+#include <string.h>
 #include <windows.h>
 
 #include <vector>
@@ -9,6 +11,10 @@ namespace {
 // Reserved in large stretches: the platform hands out reservations at a
 // coarse granularity, and two pages a block would spend it in a few thousand.
 constexpr SIZE_T kArenaBytes = 64u << 20;
+// Blocks start where the platform's own heap would start them.
+constexpr SIZE_T kAlignment = 8;
+// Fills the bytes between a block's end and its guard page.
+constexpr char kSlackByte = static_cast<char>(0xF5);
 
 struct PageBlock {
   char* pages;  // the first committed page
@@ -76,25 +82,29 @@ void* PageHeapAllocate(uint32_t size, const std::string& origin) {
   PageHeapLock locked;
   PageHeap* heap = &Heap();
   if (size == 0) size = 1;
-  SIZE_T committed = (size + heap->pageSize - 1) / heap->pageSize * heap->pageSize;
+  // Aligned as the platform's heap aligns, so a build that relies on it is
+  // not blamed; the slack up to the guard page is checked at Free instead.
+  SIZE_T aligned = (size + kAlignment - 1) / kAlignment * kAlignment;
+  SIZE_T committed = (aligned + heap->pageSize - 1) / heap->pageSize * heap->pageSize;
   SIZE_T span = committed + heap->pageSize;  // the guard page stays reserved only
   if (!MakeRoom(heap, span)) return nullptr;
   char* pages = heap->cursor;
   if (VirtualAlloc(pages, committed, MEM_COMMIT, PAGE_READWRITE) == nullptr) return nullptr;
   heap->cursor += span;
-  char* start = pages + committed - size;
+  char* start = pages + committed - aligned;
+  memset(start + size, kSlackByte, aligned - size);
   heap->blocks.push_back(PageBlock{pages, span, start, size, origin, std::string()});
   return start;
 }
 
-// A pointer the heap never gave, or gave back already, is left to the
-// allocator's own report.
-void PageHeapFree(void* block, const std::string& by) {
-  PageHeapLock locked;
-  PageBlock* record = BlockAt(block);
-  if (record == nullptr || record->start != block || !record->freedBy.empty()) return;
-  record->freedBy = by;
-  VirtualFree(record->pages, record->span - Heap().pageSize, MEM_DECOMMIT);
+// The first byte between the block's end and its guard page that no longer
+// holds the pattern, or null.
+const char* WrittenSlack(const PageBlock& block, SIZE_T pageSize) {
+  const char* guard = block.pages + block.span - pageSize;
+  for (const char* at = block.start + block.size; at < guard; ++at) {
+    if (*at != kSlackByte) return at;
+  }
+  return nullptr;
 }
 
 }  // namespace
@@ -124,15 +134,33 @@ std::string DescribeHeapAddress(const void* address) {
   return where;
 }
 
+// A pointer the heap never gave, or gave back already, is left to the
+// allocator's own report.
+std::string PageHeapFree(void* block, const std::string& by) {
+  PageHeapLock locked;
+  PageBlock* record = BlockAt(block);
+  if (record == nullptr || record->start != block || !record->freedBy.empty()) {
+    return std::string();
+  }
+  std::string damage;
+  if (const char* written = WrittenSlack(*record, Heap().pageSize)) {
+    // Named while the block is still live, as a fault there would be.
+    char at[32];
+    snprintf(at, sizeof at, "%p", static_cast<const void*>(written));
+    damage = std::string("a write at ") + at + ", " + DescribeHeapAddress(written);
+  }
+  record->freedBy = by;
+  VirtualFree(record->pages, record->span - Heap().pageSize, MEM_DECOMMIT);
+  return damage;
+}
+
 void* AllocateHostBlock(uint32_t size, const std::string& origin) {
   if (HeapInUse() == HeapKind::kPage) return PageHeapAllocate(size, origin);
   return HeapAlloc(GetProcessHeap(), 0, size == 0 ? 1 : size);
 }
 
-void FreeHostBlock(void* block, const std::string& by) {
-  if (HeapInUse() == HeapKind::kPage) {
-    PageHeapFree(block, by);
-  } else {
-    HeapFree(GetProcessHeap(), 0, block);
-  }
+std::string FreeHostBlock(void* block, const std::string& by) {
+  if (HeapInUse() == HeapKind::kPage) return PageHeapFree(block, by);
+  HeapFree(GetProcessHeap(), 0, block);
+  return std::string();
 }

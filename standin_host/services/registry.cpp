@@ -2,22 +2,43 @@
 
 #include <string.h>
 
+#include "standin_host/console.h"
+
 namespace {
 
-Status PLUGIN_CALL DictionaryQueryInterface(HostDictionary*, const Guid*, void** out) {
+Status PLUGIN_CALL DictionaryQueryInterface(HostDictionary* self, const Guid* iid, void** out) {
+  RecordCall(StateOf<RegistryEntry>(self)->ledger, "HostDictionary.QueryInterface(%s) = 0x%08X",
+             FormatGuid(*iid).c_str(), kHostNoInterface);
   return NoInterface(out);
 }
 uint32_t PLUGIN_CALL DictionaryAddRef(HostDictionary* self) {
-  return static_cast<uint32_t>(++StateOf<RegistryEntry>(self)->references);
+  RegistryEntry* entry = StateOf<RegistryEntry>(self);
+  RecordCall(entry->ledger, "HostDictionary.AddRef = %d", entry->references + 1);
+  return static_cast<uint32_t>(++entry->references);
 }
 uint32_t PLUGIN_CALL DictionaryRelease(HostDictionary* self) {
   RegistryEntry* entry = StateOf<RegistryEntry>(self);
+  RecordCall(entry->ledger, "HostDictionary.Release = %d", entry->references - 1);
   return CountRelease(&entry->references, entry->ledger, "HostDictionary");
+}
+
+// What PutValue was given, as the call ledger shows it.
+std::string ValueText(uint32_t type, const void* value) {
+  if (value == nullptr) return "null";
+  if (type == kValueAnsiText) {
+    return "\"" + Utf8FromAnsi(static_cast<const char*>(value)) + "\"";
+  }
+  if (type != kValueInt32) return MaskedAddress(value);
+  int32_t number = 0;
+  memcpy(&number, value, sizeof number);
+  return std::to_string(number);
 }
 
 Status PLUGIN_CALL PutValue(HostDictionary* self, uint32_t type, const void* value,
                             uint32_t reserved, const char* key) {
   RegistryEntry* entry = StateOf<RegistryEntry>(self);
+  RecordCall(entry->ledger, "HostDictionary.PutValue(%u, %s, %u, \"%s\")", type,
+             ValueText(type, value).c_str(), reserved, key);
   if (reserved != 0) {
     ReportProblem(entry->ledger, "PutValue(\"%s\") was given %u where 0 is expected", key,
                   reserved);
@@ -55,20 +76,27 @@ const AnyMethod* DictionaryMethods() {
   return table.data();
 }
 
-Status PLUGIN_CALL RegistryQueryInterface(HostRegistry*, const Guid*, void** out) {
+Status PLUGIN_CALL RegistryQueryInterface(HostRegistry* self, const Guid* iid, void** out) {
+  RecordCall(StateOf<Registry>(self)->ledger, "HostRegistry.QueryInterface(%s) = 0x%08X",
+             FormatGuid(*iid).c_str(), kHostNoInterface);
   return NoInterface(out);
 }
 uint32_t PLUGIN_CALL RegistryAddRef(HostRegistry* self) {
-  return static_cast<uint32_t>(++StateOf<Registry>(self)->references);
+  Registry* registry = StateOf<Registry>(self);
+  RecordCall(registry->ledger, "HostRegistry.AddRef = %d", registry->references + 1);
+  return static_cast<uint32_t>(++registry->references);
 }
 uint32_t PLUGIN_CALL RegistryRelease(HostRegistry* self) {
   Registry* registry = StateOf<Registry>(self);
+  RecordCall(registry->ledger, "HostRegistry.Release = %d", registry->references - 1);
   return CountRelease(&registry->references, registry->ledger, "HostRegistry");
 }
 
 Status PLUGIN_CALL AddEntry(HostRegistry* self, uint32_t value, const Guid* classId,
                             const Guid* interfaceId, HostDictionary** dictionary) {
   Registry* registry = StateOf<Registry>(self);
+  RecordCall(registry->ledger, "HostRegistry.AddEntry(%u, %s, %s) = 0x%08X", value,
+             FormatGuid(*classId).c_str(), FormatGuid(*interfaceId).c_str(), STATUS_OK);
   if (value != registry->expectedValue) {
     ReportProblem(registry->ledger, "AddEntry was given entry value %u; Register was given %u",
                   value, registry->expectedValue);

@@ -37,9 +37,16 @@ bool Fault(const char* name) {
 
 void* ModuleHandle() { return &__ImageBase; }
 
-void* Allocate(HostObjectHeader* owner, uint32_t size) {
-  return MethodAt<AllocateFn>(owner->allocator, kAllocatorAllocate)(owner->allocator, size);
+// Like code built to keep doubles in its blocks, this plug-in counts on the
+// 8-byte alignment the platform's heap gives: a block without it is given
+// back and the call fails as if memory had run out.
+void* Allocate(HostAllocator* allocator, uint32_t size) {
+  void* block = MethodAt<AllocateFn>(allocator, kAllocatorAllocate)(allocator, size);
+  if (reinterpret_cast<uintptr_t>(block) % 8 == 0) return block;
+  MethodAt<FreeFn>(allocator, kAllocatorFree)(allocator, block);
+  return nullptr;
 }
+void* Allocate(HostObjectHeader* owner, uint32_t size) { return Allocate(owner->allocator, size); }
 uint32_t OwnerAddRef(HostObjectHeader* owner) {
   return MethodAt<AddRefFn>(owner, kSlotAddRef)(owner);
 }
@@ -130,8 +137,8 @@ extern "C" Status PLUGIN_CALL DllGetClassForm(const Guid* classId, uint32_t* ins
 }
 
 extern "C" Status PLUGIN_CALL DllGetClassInfo(HostAllocator* allocator, ClassInfoRecord** table) {
-  ClassInfoRecord* records = static_cast<ClassInfoRecord*>(
-      MethodAt<AllocateFn>(allocator, kAllocatorAllocate)(allocator, 4 * sizeof(ClassInfoRecord)));
+  ClassInfoRecord* records =
+      static_cast<ClassInfoRecord*>(Allocate(allocator, 4 * sizeof(ClassInfoRecord)));
   *table = records;
   if (records == nullptr) return ERR_OUT_OF_MEMORY;
   records[0] = ClassInfoRecord{kFakeClass, 1, IID_IClassFactory, 1};

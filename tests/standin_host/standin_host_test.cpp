@@ -222,7 +222,17 @@ INSTANTIATE_TEST_SUITE_P(
                     {"--cycles", "5", "--ok", kFake},
                     "",
                     2,
-                    "--bench-open and --cycles cancel every dialog once it is ready"}),
+                    "--bench-open and --cycles cancel every dialog once it is ready"},
+        FailureCase{"LedgersOfOneFile",
+                    {"--compare-ledgers", kFake},
+                    "",
+                    2,
+                    "--compare-ledgers needs two plug-in files"},
+        FailureCase{"LedgerWithAScript",
+                    {"--ledger", TempFile("calls.txt"), "--cancel", kFake},
+                    "",
+                    2,
+                    "--ledger and --compare-ledgers run a fixed road of their own"}),
     [](const testing::TestParamInfo<FailureCase>& info) { return std::string(info.param.name); });
 
 INSTANTIATE_TEST_SUITE_P(
@@ -441,6 +451,28 @@ TEST(StandinHostRepeatedRuns, OpeningBenchTimesBothDialogs) {
   EXPECT_TRUE(Contains(run.out, "  Ratio of medians, Invoke to ready / bare dialog to ready: "))
       << Describe(run);
   EXPECT_EQ("", run.err);
+}
+
+// Two files' ledgers of the fixed road: the first line that differs is
+// named in both versions, and the user's settings file is as it was. That
+// the toolchains' builds agree is the CTest entries ledger_same_*.
+TEST(StandinHostLedger, NamesTheFirstLineThatDiffersAndKeepsTheSettingsFile) {
+  RemoveProfile();
+  WriteFileBytes(ProfilePath(), kUntouchable);
+  FlushProfileCache();
+  HostRun run = RunHost({"--compare-ledgers", WinePath(PLUGIN_FILE),
+                         WinePath(FAULTY_PLUGIN_FOLDER "FAULTY_CANCEL_RETURNS_OK.QVX")});
+  EXPECT_EQ(1u, run.exitCode) << Describe(run);
+  // The Cancel button's road is the first where the two builds part.
+  const std::string dialog =
+      ":   HostDialogService.RunModalDialog(the scope's module, 101, address)";
+  EXPECT_TRUE(Contains(run.out, "The ledgers differ at line ")) << Describe(run);
+  EXPECT_TRUE(Contains(run.out, "VELSTTNG.QVX" + dialog + " = 2 (Cancel)\n  Z:")) << Describe(run);
+  EXPECT_TRUE(Contains(run.out, "FAULTY_CANCEL_RETURNS_OK.QVX" + dialog + " = 1 (OK)\n"))
+      << Describe(run);
+  bool exists = false;
+  EXPECT_EQ(kUntouchable, ReadFileBytes(ProfilePath(), &exists));
+  RemoveProfile();
 }
 
 }  // namespace
