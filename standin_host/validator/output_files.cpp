@@ -68,9 +68,9 @@ OutputFiles ChooseOutputFiles(const Options& options, std::string* fallbackNote)
 const char kUtf8ByteOrderMark[] = "\xEF\xBB\xBF";
 
 OutputFile OpenOutputFile(const std::wstring& path) {
-  OutputFile file = {CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                 CREATE_ALWAYS, 0, nullptr),
-                     path, 0};
+  OutputFile file = {
+      CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, 0, nullptr),
+      path, 0};
   if (file.handle == INVALID_HANDLE_VALUE) {
     file.error = GetLastError();
   } else {
@@ -82,9 +82,9 @@ OutputFile OpenOutputFile(const std::wstring& path) {
 bool FinishOutputFile(OutputFile* file, const std::string& text) {
   if (file->handle == INVALID_HANDLE_VALUE) return false;
   DWORD written = 0;
-  bool whole = WriteFile(file->handle, text.data(), static_cast<DWORD>(text.size()), &written,
-                         nullptr) &&
-               written == text.size() && FlushFileBuffers(file->handle);
+  bool whole =
+      WriteFile(file->handle, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
+      written == text.size() && FlushFileBuffers(file->handle);
   if (!whole) file->error = GetLastError();
   CloseHandle(file->handle);
   file->handle = INVALID_HANDLE_VALUE;

@@ -80,8 +80,8 @@ std::string LocalTimeText(const FILETIME& time) {
   FileTimeToLocalFileTime(&time, &local);
   FileTimeToSystemTime(&local, &parts);
   char text[32];
-  snprintf(text, sizeof text, "%04u-%02u-%02u %02u:%02u:%02u", parts.wYear, parts.wMonth, parts.wDay,
-           parts.wHour, parts.wMinute, parts.wSecond);
+  snprintf(text, sizeof text, "%04u-%02u-%02u %02u:%02u:%02u", parts.wYear, parts.wMonth,
+           parts.wDay, parts.wHour, parts.wMinute, parts.wSecond);
   return text;
 }
 
@@ -247,13 +247,14 @@ std::wstring KeepAside(const Backup& backup) {
 }
 
 bool Settle(const Backup& left, std::string* message) {
-  const std::string interrupted = "An earlier run was interrupted: the settings file " +
-                                  Where(left.file);
+  const std::string interrupted =
+      "An earlier run was interrupted: the settings file " + Where(left.file);
   FileState now = ReadFileState(left.file);
   if (!Unchanged(left) && !LeftByTheRun(left, now)) {
     std::wstring kept = KeepAside(left);
     if (left.saved.exists && kept.empty()) {
-      *message = interrupted + " was changed since, and its earlier copy could not be kept aside; " +
+      *message = interrupted +
+                 " was changed since, and its earlier copy could not be kept aside; " +
                  "the backup stays in " + Where(BackupPath());
       return false;
     }
@@ -289,9 +290,10 @@ bool Settle(const Backup& left, std::string* message) {
   if (!g_guard.backedUp) {
     Print("\nInterrupted (%s) before any check ran; nothing was changed\n", how);
   } else if (back) {
-    Print("\nInterrupted (%s): your settings file %s was put back as it was, and no check is "
-          "left running\n",
-          how, Where(g_guard.backup.file).c_str());
+    Print(
+        "\nInterrupted (%s): your settings file %s was put back as it was, and no check is "
+        "left running\n",
+        how, Where(g_guard.backup.file).c_str());
   } else {
     Print("\nInterrupted (%s): %s\n", how, error.c_str());
   }
@@ -427,11 +429,10 @@ bool BackUpSettingsFile(std::string* error) {
   }
   // Written beside the backup and then moved over it, so that a backup file
   // is always a whole one.
-  bool written =
-      WriteDurably(PartialBackupPath(), BackupText(backup)) &&
-      MoveFileExW(PartialBackupPath().c_str(), BackupPath().c_str(),
-                  MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) &&
-      WriteDurably(PlantRecordPath(), std::string());
+  bool written = WriteDurably(PartialBackupPath(), BackupText(backup)) &&
+                 MoveFileExW(PartialBackupPath().c_str(), BackupPath().c_str(),
+                             MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) &&
+                 WriteDurably(PlantRecordPath(), std::string());
   if (!written) {
     *error = "cannot write the backup of the settings file to " + Where(BackupPath()) + " (" +
              WindowsError(GetLastError()) + ")";

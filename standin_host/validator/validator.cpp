@@ -197,9 +197,9 @@ bool SaveFiles(const OutputFiles& files, const std::string& log, const std::stri
     written = FinishOutputFile(&reportFile,
                                kUtf8ByteOrderMark + WithCrLf(report + tail + named + summary));
     tail += written ? named
-                    : "The report could not be written to " +
-                          Utf8FromWide(files.report.c_str()) + " (Windows error " +
-                          std::to_string(reportFile.error) + "): what is printed here is all of it\n";
+                    : "The report could not be written to " + Utf8FromWide(files.report.c_str()) +
+                          " (Windows error " + std::to_string(reportFile.error) +
+                          "): what is printed here is all of it\n";
   }
   Print("%s%s", tail.c_str(), summary.c_str());
   return written;
@@ -281,9 +281,9 @@ int RunValidator(const Options& options) {
   }
   EndGuard(restoreError.empty());
   if (!restoreError.empty()) Report(&report, "STOPPED: %s\n", restoreError.c_str());
-  bool saved =
-      SaveFiles(files, log, std::to_string(passed) + " passed, " + std::to_string(failed) +
-                                " failed\n", report);
+  bool saved = SaveFiles(
+      files, log, std::to_string(passed) + " passed, " + std::to_string(failed) + " failed\n",
+      report);
   if (!restoreError.empty()) return 2;
   if (failed > 0) return 1;
   return saved ? 0 : 2;

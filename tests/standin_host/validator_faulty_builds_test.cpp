@@ -243,17 +243,17 @@ TEST_P(ValidatorKeepsUsersFileAfterAStop, NextRunRepairsOrKeepsAside) {
 
 INSTANTIATE_TEST_SUITE_P(
     EachUserAction, ValidatorKeepsUsersFileAfterAStop,
-    testing::Values(
-        AfterTheStop{"check_file_left", nullptr,
-                     "An earlier run was interrupted: the settings file ", kUsersOwnFile, false},
-        AfterTheStop{"user_wrote_it_since",
-                     [] {
-                       WriteFileBytes(ProfilePath(), kUsersNewerFile);
-                       FlushProfileCache();
-                     },
-                     "was changed since (enabled=1 ", kUsersNewerFile, true},
-        AfterTheStop{"user_removed_it_since", RemoveProfile, "was changed since (removed)", nullptr,
-                     true}),
+    testing::Values(AfterTheStop{"check_file_left", nullptr,
+                                 "An earlier run was interrupted: the settings file ",
+                                 kUsersOwnFile, false},
+                    AfterTheStop{"user_wrote_it_since",
+                                 [] {
+                                   WriteFileBytes(ProfilePath(), kUsersNewerFile);
+                                   FlushProfileCache();
+                                 },
+                                 "was changed since (enabled=1 ", kUsersNewerFile, true},
+                    AfterTheStop{"user_removed_it_since", RemoveProfile,
+                                 "was changed since (removed)", nullptr, true}),
     [](const testing::TestParamInfo<AfterTheStop>& info) { return std::string(info.param.name); });
 
 // A report folder and the files in it, gone.
@@ -296,8 +296,8 @@ TEST(ValidatorKeepsUsersFile, OneRunAtATime) {
   std::string report = ReadFileBytes(outs[ran], &exists);
   EXPECT_EQ(2u, status[refused]) << said;
   EXPECT_EQ(0u, status[ran]) << report;
-  std::string holder = "ANOTHER RUN IN PROGRESS (process " +
-                       std::to_string(GetProcessId(runs[ran])) + ", started ";
+  std::string holder =
+      "ANOTHER RUN IN PROGRESS (process " + std::to_string(GetProcessId(runs[ran])) + ", started ";
   EXPECT_EQ(0u, said.find(holder)) << said;
   EXPECT_EQ(said.size() - 1, said.find('\n')) << "one line: " << said;
   EXPECT_TRUE(Contains(report, "\n2 passed, 0 failed\n")) << report;
