@@ -288,7 +288,7 @@ bool Settle(const Backup& left, std::string* message) {
   if (g_guard.backedUp && back) RemoveBackup();
   DeleteFileW(LockRecordPath().c_str());
   if (!g_guard.backedUp) {
-    Print("\nInterrupted (%s) before any check ran; nothing was changed\n", how);
+    Print("\nInterrupted (%s) before any check ran\n", how);
   } else if (back) {
     Print(
         "\nInterrupted (%s): your settings file %s was put back as it was, and no check is "
