@@ -24,6 +24,9 @@ std::wstring SettingsFilePath();
 // folder, or this user's VirtualStore copy when the process's writes there are
 // virtualised. SettingsFilePath() when the file does not exist.
 std::wstring ResolvedSettingsFilePath();
+// The path the platform resolved for an open file (a redirected write shows
+// where it really went); `asOpened` when the platform cannot say.
+std::wstring PathOfOpenFile(HANDLE file, const std::wstring& asOpened);
 
 struct FileState {
   bool exists;
@@ -36,6 +39,17 @@ bool SameFile(const FileState& a, const FileState& b);
 // How `now` differs from `before`, for a report: "its bytes changed", ...
 std::string FileChange(const FileState& before, const FileState& now);
 
+// While a validator runs, every file a check plants (and every removal) is
+// first noted in the file this environment variable names, so that a later
+// run can tell a check's file from one the user wrote since an interruption.
+extern const wchar_t kPlantRecordVariable[];
+// The record's line for a file of `bytes`, planted with the last-write time
+// `writtenAt` (null: written now, so any time).
+std::string PlantRecordLine(const std::string& bytes, const FILETIME* writtenAt);
+extern const char kRemovalRecordLine[];
+// Appends `line` to that record, flushed; nothing when no validator runs.
+void NoteInPlantRecord(const std::string& line);
+
 // Replaces the file with `bytes`; false when that fails. The platform's
 // cached copy is dropped before and after.
 bool WriteSettingsBytes(const std::string& bytes);
@@ -44,9 +58,10 @@ bool WriteSettingsBytes(const std::string& bytes);
 bool PlantSettingsFile(const std::string& bytes, Ledger* ledger);
 // As a first start finds it: no settings file.
 void RemoveSettingsFile();
-// Puts the file back as `state` says, with its last-write time and
-// `attributes` (none when it did not exist); false when that fails.
-bool RestoreSettingsFile(const FileState& state, DWORD attributes);
+// Puts the file at `path` back as `state` says, with its last-write time and
+// `attributes` (none when it did not exist), flushed to the disk; false when
+// that fails.
+bool RestoreSettingsFile(const std::wstring& path, const FileState& state, DWORD attributes);
 // The value of `key` in the plug-in's section as the file says it, or
 // false when the key is not there.
 bool FileSetting(const std::string& bytes, const char* key, std::string* value);

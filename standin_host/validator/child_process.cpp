@@ -25,14 +25,17 @@ HANDLE CreateOutputFile(SECURITY_ATTRIBUTES* inherit) {
                      FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
 }
 
-// Processes a check starts (a holder of the settings file, say) must not
-// outlive a check that is stopped.
-HANDLE CreateKillOnCloseJob() {
-  HANDLE job = CreateJobObjectW(nullptr, nullptr);
-  if (job == nullptr) return nullptr;
-  JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
-  limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
-  SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits);
+// One job for every child of the run, closed only when this process ends:
+// a validator killed outright takes its checks down with it.
+HANDLE RunJob() {
+  static HANDLE job = [] {
+    HANDLE created = CreateJobObjectW(nullptr, nullptr);
+    if (created == nullptr) return created;
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+    SetInformationJobObject(created, JobObjectExtendedLimitInformation, &limits, sizeof limits);
+    return created;
+  }();
   return job;
 }
 
@@ -53,7 +56,7 @@ ChildRun RunChild(const std::wstring& commandLine, DWORD timeLimitMs) {
   startup.hStdError = output;
   PROCESS_INFORMATION process = {};
   std::wstring writable = commandLine;
-  HANDLE job = CreateKillOnCloseJob();
+  HANDLE job = RunJob();
   run.started = CreateProcessW(nullptr, &writable[0], nullptr, nullptr, TRUE,
                                DETACHED_PROCESS | CREATE_SUSPENDED, nullptr, nullptr, &startup,
                                &process) != FALSE;
@@ -70,10 +73,15 @@ ChildRun RunChild(const std::wstring& commandLine, DWORD timeLimitMs) {
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
   }
-  if (job != nullptr) CloseHandle(job);
+  // Processes a check started (a holder of the settings file, say) go with it.
+  EndChildProcesses();
   run.output = ReadWholeFile(output);
   CloseHandle(output);
   return run;
+}
+
+void EndChildProcesses() {
+  if (RunJob() != nullptr) TerminateJobObject(RunJob(), 1);
 }
 
 std::wstring OwnProgramPath() {

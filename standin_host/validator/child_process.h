@@ -15,8 +15,11 @@ struct ChildRun {
 };
 
 // Runs `commandLine` with no console of its own and waits at most
-// `timeLimitMs`. Processes the child starts die with it.
+// `timeLimitMs`. Processes the child starts die with it, and all of them
+// with this process.
 ChildRun RunChild(const std::wstring& commandLine, DWORD timeLimitMs);
+// Ends every child process and those they started; safe from any thread.
+void EndChildProcesses();
 
 // The full path of this program.
 std::wstring OwnProgramPath();

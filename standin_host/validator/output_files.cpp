@@ -1,14 +1,9 @@
 #include "standin_host/validator/output_files.h"
 
 #include "standin_host/console.h"
-#include "standin_host/validator/settings_backup.h"
+#include "standin_host/settings_file.h"
 
 namespace {
-
-std::wstring FolderOf(const std::wstring& path) {
-  size_t slash = path.find_last_of(L"\\/");
-  return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash + 1);
-}
 
 std::wstring TempFolder() {
   wchar_t folder[MAX_PATH];
@@ -67,18 +62,33 @@ OutputFiles ChooseOutputFiles(const Options& options, std::string* fallbackNote)
   }
   if (!options.logPath.empty()) files.log = FullPath(options.logPath);
   if (files.log.empty()) files.log = TempFolder() + L"standin_host_validate.log";
-  files.backup = BackupPathIn(FolderOf(files.log));
   return files;
 }
 
-bool WriteText(const std::wstring& path, const std::string& text) {
-  HANDLE file =
-      CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
+const char kUtf8ByteOrderMark[] = "\xEF\xBB\xBF";
+
+OutputFile OpenOutputFile(const std::wstring& path) {
+  OutputFile file = {
+      CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, 0, nullptr),
+      path, 0};
+  if (file.handle == INVALID_HANDLE_VALUE) {
+    file.error = GetLastError();
+  } else {
+    file.where = PathOfOpenFile(file.handle, path);
+  }
+  return file;
+}
+
+bool FinishOutputFile(OutputFile* file, const std::string& text) {
+  if (file->handle == INVALID_HANDLE_VALUE) return false;
   DWORD written = 0;
-  WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-  CloseHandle(file);
-  return written == text.size();
+  bool whole =
+      WriteFile(file->handle, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
+      written == text.size() && FlushFileBuffers(file->handle);
+  if (!whole) file->error = GetLastError();
+  CloseHandle(file->handle);
+  file->handle = INVALID_HANDLE_VALUE;
+  return whole;
 }
 
 std::string WithCrLf(const std::string& text) {

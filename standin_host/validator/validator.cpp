@@ -7,10 +7,11 @@
 #include <vector>
 
 #include "standin_host/console.h"
+#include "standin_host/settings_file.h"
 #include "standin_host/validator/checks.h"
 #include "standin_host/validator/child_process.h"
 #include "standin_host/validator/output_files.h"
-#include "standin_host/validator/settings_backup.h"
+#include "standin_host/validator/settings_guard.h"
 
 namespace {
 
@@ -142,17 +143,17 @@ Verdict Judge(const ChildRun& run, int timeLimitSeconds) {
 // Every child process is followed by the user's settings file put back;
 // false, with the reason in `restoreError`, when that failed.
 Verdict RunPlannedCheck(const PlannedCheck& plan, const Options& options,
-                        const std::wstring& plugin, const SettingsBackup& backup, std::string* log,
-                        std::string* restoreError) {
+                        const std::wstring& plugin, std::string* log, std::string* restoreError) {
   Verdict verdict = {true, std::string()};
   for (const ChildTask& task : plan.tasks) {
     int limit = options.timeLimitSeconds > 0 ? options.timeLimitSeconds : task.timeLimitSeconds;
     std::wstring command = Quoted(OwnProgramPath()) + L" " + task.arguments + L" " + Quoted(plugin);
+    BeforeEachCheck();
     DWORD started = GetTickCount();
     ChildRun run = RunChild(command, static_cast<DWORD>(limit) * 1000);
     char took[32];  // where a slow machine's time goes, for whoever reads the log
     snprintf(took, sizeof took, " (%.1f s)", (GetTickCount() - started) / 1000.0);
-    bool restored = PutBack(backup, restoreError);
+    bool restored = PutBackSettingsFile(restoreError);
     Verdict part = Judge(run, limit);
     *log += "=== " + plan.name + ": " + Utf8FromWide(command.c_str()) + "\n" + run.output +
             "=== " + plan.name + ": " + (part.passed ? "PASS" : "FAIL " + part.reason) + took +
@@ -176,34 +177,53 @@ void Report(std::string* report, const char* format, ...) {
   *report += text;
 }
 
-void SaveFiles(const OutputFiles& files, const std::string& log, std::string* report) {
-  if (WriteText(files.log, log)) {
-    Report(report, "Full log of every check: %s\n", Utf8FromWide(files.log.c_str()).c_str());
+// The log, then the report naming both files where the platform put them,
+// each path said only once its file is written, and the summary. False
+// when the report could not be written.
+bool SaveFiles(const OutputFiles& files, const std::string& log, const std::string& summary,
+               const std::string& report) {
+  std::string tail;
+  OutputFile logFile = OpenOutputFile(files.log);
+  if (FinishOutputFile(&logFile, log)) {
+    tail += "Full log of every check: " + Utf8FromWide(logFile.where.c_str()) + "\n";
   } else {
-    PrintError("standin_host: could not write the log to %s\n",
-               Utf8FromWide(files.log.c_str()).c_str());
+    PrintError("standin_host: could not write the log to %s (Windows error %lu)\n",
+               Utf8FromWide(files.log.c_str()).c_str(), logFile.error);
   }
-  if (files.report.empty()) return;
-  Report(report, "Report: %s\n", Utf8FromWide(files.report.c_str()).c_str());
+  bool written = true;
+  if (!files.report.empty()) {
+    OutputFile reportFile = OpenOutputFile(files.report);
+    std::string named = "Report: " + Utf8FromWide(reportFile.where.c_str()) + "\n";
+    written = FinishOutputFile(&reportFile,
+                               kUtf8ByteOrderMark + WithCrLf(report + tail + named + summary));
+    tail += written ? named
+                    : "The report could not be written to " + Utf8FromWide(files.report.c_str()) +
+                          " (Windows error " + std::to_string(reportFile.error) +
+                          "): what is printed here is all of it\n";
+  }
+  Print("%s%s", tail.c_str(), summary.c_str());
+  return written;
 }
 
-// Before any check: an interrupted run's backup put back, the user's file
+// Before any check: an interrupted run's backup dealt with, the user's file
 // backed up, and the file found writable. False, with the report ended,
 // when no check may run.
-bool PrepareSettingsFile(const OutputFiles& files, SettingsBackup* backup, std::string* report) {
+bool PrepareSettingsFile(std::string* report) {
   std::string message;
-  bool recovered = RecoverInterruptedRun(files.backup, &message);
+  bool recovered = RecoverInterruptedRun(&message);
   if (!message.empty()) Report(report, "%s\n", message.c_str());
   if (!recovered) {
     Report(report, "STOPPED: no check ran, so that nothing is lost\n");
+    EndGuard(false);
     return false;
   }
-  if (!TakeBackup(files.backup, backup, &message)) {
+  if (!BackUpSettingsFile(&message)) {
     Report(report, "STOPPED: %s; no check ran\n", message.c_str());
+    EndGuard(false);
     return false;
   }
-  if (!SettingsFileWritable(*backup, &message)) {
-    RemoveBackup(*backup);
+  if (!SettingsFileWritable(&message)) {
+    EndGuard(true);
     Report(report, "CANNOT VALIDATE HERE: %s\n", message.c_str());
     return false;
   }
@@ -227,6 +247,12 @@ int RunValidator(const Options& options) {
     PrintError("standin_host: no plug-in file at %s\n", Utf8FromWide(plugin.c_str()).c_str());
     return 2;
   }
+  // A second run would plant its files over the first's: it touches nothing.
+  std::string otherRun;
+  if (!LockRun(&otherRun)) {
+    Print("%s\n", otherRun.c_str());
+    return 2;
+  }
   std::string fallbackNote;
   OutputFiles files = ChooseOutputFiles(options, &fallbackNote);
   std::string report;
@@ -238,17 +264,15 @@ int RunValidator(const Options& options) {
          options.plainHeap ? "the process heap (--heap plain)"
                            : "page heap (--heap plain for the process heap)");
   std::string log;
-  SettingsBackup backup;
-  if (!PrepareSettingsFile(files, &backup, &report)) {
-    SaveFiles(files, log, &report);
-    if (!files.report.empty()) WriteText(files.report, WithCrLf(report));
+  if (!PrepareSettingsFile(&report)) {
+    SaveFiles(files, log, std::string(), report);
     return 2;
   }
   int passed = 0;
   int failed = 0;
   std::string restoreError;
   for (const PlannedCheck& plan : plans) {
-    Verdict verdict = RunPlannedCheck(plan, options, plugin, backup, &log, &restoreError);
+    Verdict verdict = RunPlannedCheck(plan, options, plugin, &log, &restoreError);
     if (verdict.passed) {
       ++passed;
       Report(&report, "PASS %s%s%s\n", plan.name.c_str(), verdict.reason.empty() ? "" : " (note: ",
@@ -259,14 +283,12 @@ int RunValidator(const Options& options) {
     }
     if (!restoreError.empty()) break;
   }
-  if (restoreError.empty()) {
-    RemoveBackup(backup);
-  } else {
-    Report(&report, "STOPPED: %s\n", restoreError.c_str());
-  }
-  SaveFiles(files, log, &report);
-  Report(&report, "%d passed, %d failed\n", passed, failed);
-  if (!files.report.empty()) WriteText(files.report, WithCrLf(report));
+  EndGuard(restoreError.empty());
+  if (!restoreError.empty()) Report(&report, "STOPPED: %s\n", restoreError.c_str());
+  bool saved = SaveFiles(
+      files, log, std::to_string(passed) + " passed, " + std::to_string(failed) + " failed\n",
+      report);
   if (!restoreError.empty()) return 2;
-  return failed == 0 ? 0 : 1;
+  if (failed > 0) return 1;
+  return saved ? 0 : 2;
 }

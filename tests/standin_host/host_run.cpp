@@ -76,15 +76,24 @@ std::string HostCommand(const std::vector<std::string>& arguments) {
 
 }  // namespace
 
-HANDLE StartHost(const std::vector<std::string>& arguments) {
+HANDLE StartHost(const std::vector<std::string>& arguments, const std::string& outPath) {
   std::string command = HostCommand(arguments);
   STARTUPINFOA startup = {};
   startup.cb = sizeof startup;
-  PROCESS_INFORMATION process = {};
-  if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, DETACHED_PROCESS, nullptr,
-                      nullptr, &startup, &process)) {
-    return nullptr;
+  SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+  HANDLE out = INVALID_HANDLE_VALUE;
+  if (!outPath.empty()) {
+    out = CreateFileA(outPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                      CREATE_ALWAYS, 0, nullptr);
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = out;
+    startup.hStdError = out;
   }
+  PROCESS_INFORMATION process = {};
+  BOOL started = CreateProcessA(nullptr, &command[0], nullptr, nullptr, out != INVALID_HANDLE_VALUE,
+                                DETACHED_PROCESS, nullptr, nullptr, &startup, &process);
+  if (out != INVALID_HANDLE_VALUE) CloseHandle(out);
+  if (!started) return nullptr;
   CloseHandle(process.hThread);
   return process.hProcess;
 }

@@ -21,8 +21,9 @@ void UseHostProgram(const std::string& path);
 // Runs the host with `arguments`, the fake plug-ins' fault set to `fault`.
 HostRun RunHost(const std::vector<std::string>& arguments, const char* fault = "");
 // Starts the host with `arguments` and returns its process at once, its
-// output discarded; null when it could not start.
-HANDLE StartHost(const std::vector<std::string>& arguments);
+// output discarded or, given `outPath`, written there; null when it could
+// not start.
+HANDLE StartHost(const std::vector<std::string>& arguments, const std::string& outPath = "");
 std::string Describe(const HostRun& run);
 bool Contains(const std::string& text, const std::string& part);
 

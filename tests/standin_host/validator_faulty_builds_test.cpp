@@ -115,12 +115,17 @@ FILETIME PlantUsersFile() {
   return written;
 }
 
-// Beside the log, which is in the temporary folder by default.
-std::string BackupFile() {
-  char folder[MAX_PATH];
-  GetTempPathA(MAX_PATH, folder);
-  return std::string(folder) + "VELCNFG.INI.validator-backup";
+// The validator's own folder for this user and computer, wherever it runs from.
+std::string GuardFolder() {
+  char base[MAX_PATH];
+  char computer[MAX_COMPUTERNAME_LENGTH + 1];
+  DWORD length = sizeof computer;
+  GetEnvironmentVariableA("LOCALAPPDATA", base, MAX_PATH);
+  GetComputerNameA(computer, &length);
+  return std::string(base) + "\\plugin-validator\\" + computer + "\\";
 }
+
+std::string BackupFile() { return GuardFolder() + "settings-backup"; }
 
 // The user's bytes and time, and no backup left behind.
 void ExpectUsersFile(const FILETIME& planted) {
@@ -171,30 +176,146 @@ INSTANTIATE_TEST_SUITE_P(
                  "finish within 15 s; it hung"}),
     [](const testing::TestParamInfo<ChildEnd>& info) { return std::string(info.param.name); });
 
-// A validator stopped in the middle of a check (power lost, console closed)
-// leaves a check's file where the user's was; the next run puts it back
-// before anything else.
-TEST(ValidatorKeepsUsersFile, AfterAnInterruptedRun) {
+const char kUsersNewerFile[] = "[VELConfigData]\r\nenabled=1\r\n; written after the stop\r\n";
+
+// What the user did between a validator stopped in the middle of a check
+// and the next run, and what that run must leave.
+struct AfterTheStop {
+  const char* name;
+  void (*userAction)();
+  const char* said;     // by the next run
+  const char* fileNow;  // the settings file after it; null: none
+  bool keptAside;       // the stopped run's copy kept under a dated name
+};
+
+// The copies kept aside in the validator's folder, each removed once read.
+std::vector<std::string> TakeKeptCopies() {
+  std::vector<std::string> kept;
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA((GuardFolder() + "VELCNFG.INI.kept-*").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return kept;
+  do {
+    bool exists = false;
+    std::string path = GuardFolder() + found.cFileName;
+    kept.push_back(ReadFileBytes(path, &exists));
+    DeleteFileA(path.c_str());
+  } while (FindNextFileA(search, &found));
+  FindClose(search);
+  return kept;
+}
+
+class ValidatorKeepsUsersFileAfterAStop : public testing::TestWithParam<AfterTheStop> {};
+
+// A validator stopped in the middle of a check (power lost, killed) leaves a
+// check's file where the user's was; the next run puts it back before
+// anything else, unless the user has changed the file since.
+TEST_P(ValidatorKeepsUsersFileAfterAStop, NextRunRepairsOrKeepsAside) {
+  const AfterTheStop& row = GetParam();
+  TakeKeptCopies();
   FILETIME planted = PlantUsersFile();
   std::string hanging = WinePath(FAULTY_PLUGIN_FOLDER "FAULTY_HANGS_ON_CANCEL.QVX");
   HANDLE validator = StartHost(
       {"--validate", "--only", "ending-cancel", "--sessions", "0", "--time-limit", "600", hanging});
   ASSERT_NE(nullptr, validator);
   bool exists = false;
-  for (int wait = 0; wait < 600 && ReadFileBytes(ProfilePath(), &exists) == kUsersOwnFile; ++wait) {
-    Sleep(100);
+  while (ReadFileBytes(ProfilePath(), &exists) == kUsersOwnFile &&
+         WaitForSingleObject(validator, 100) == WAIT_TIMEOUT) {
   }
   EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(BackupFile().c_str()));
   TerminateProcess(validator, 1);
   WaitForSingleObject(validator, INFINITE);
   CloseHandle(validator);
   ASSERT_NE(kUsersOwnFile, ReadFileBytes(ProfilePath(), &exists)) << "the check planted no file";
+  if (row.userAction != nullptr) row.userAction();
 
   HostRun next =
       RunHost({"--validate", "--only", "file", "--sessions", "0", WinePath(PLUGIN_FILE)});
   EXPECT_EQ(0u, next.exitCode) << Describe(next);
-  EXPECT_TRUE(Contains(next.out, "An earlier run was interrupted: the settings file "))
-      << Describe(next);
+  EXPECT_TRUE(Contains(next.out, row.said)) << Describe(next);
+  std::vector<std::string> kept = TakeKeptCopies();
+  if (row.fileNow == kUsersOwnFile) {
+    ExpectUsersFile(planted);
+  } else {
+    std::string now = ReadFileBytes(ProfilePath(), &exists);
+    EXPECT_EQ(row.fileNow != nullptr, exists);
+    if (row.fileNow != nullptr) EXPECT_EQ(row.fileNow, now);
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(BackupFile().c_str()));
+  }
+  EXPECT_EQ(row.keptAside ? std::vector<std::string>{kUsersOwnFile} : std::vector<std::string>{},
+            kept);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EachUserAction, ValidatorKeepsUsersFileAfterAStop,
+    testing::Values(AfterTheStop{"check_file_left", nullptr,
+                                 "An earlier run was interrupted: the settings file ",
+                                 kUsersOwnFile, false},
+                    AfterTheStop{"user_wrote_it_since",
+                                 [] {
+                                   WriteFileBytes(ProfilePath(), kUsersNewerFile);
+                                   FlushProfileCache();
+                                 },
+                                 "was changed since (enabled=1 ", kUsersNewerFile, true},
+                    AfterTheStop{"user_removed_it_since", RemoveProfile,
+                                 "was changed since (removed)", nullptr, true}),
+    [](const testing::TestParamInfo<AfterTheStop>& info) { return std::string(info.param.name); });
+
+// A report folder and the files in it, gone.
+void RemoveFolder(const std::string& folder) {
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA((folder + "\\*.*").c_str(), &found);
+  if (search != INVALID_HANDLE_VALUE) {
+    do {
+      DeleteFileA((folder + "\\" + found.cFileName).c_str());
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+  }
+  RemoveDirectoryA(folder.c_str());
+}
+
+// Two validators started together would plant their files over each other's:
+// one runs, the other says which run holds the file and touches nothing.
+TEST(ValidatorKeepsUsersFile, OneRunAtATime) {
+  FILETIME planted = PlantUsersFile();
+  std::string plugin = WinePath(PLUGIN_FILE);
+  HANDLE runs[2];
+  std::string outs[2];
+  std::string folders[2];
+  for (int i = 0; i < 2; ++i) {
+    outs[i] = TempFile(("together" + std::to_string(i) + ".txt").c_str());
+    folders[i] = TempFile(("together" + std::to_string(i)).c_str());
+    RemoveFolder(folders[i]);
+    runs[i] = StartHost({"--validate", "--only", "ending-ok,ending-cancel", "--sessions", "0",
+                         "--report-folder", folders[i], plugin},
+                        outs[i]);
+    ASSERT_NE(nullptr, runs[i]);
+  }
+  ASSERT_EQ(WAIT_OBJECT_0, WaitForMultipleObjects(2, runs, TRUE, 300000));
+  DWORD status[2];
+  for (int i = 0; i < 2; ++i) GetExitCodeProcess(runs[i], &status[i]);
+  int refused = status[0] == 2 ? 0 : 1;
+  int ran = 1 - refused;
+  bool exists = false;
+  std::string said = ReadFileBytes(outs[refused], &exists);
+  std::string report = ReadFileBytes(outs[ran], &exists);
+  EXPECT_EQ(2u, status[refused]) << said;
+  EXPECT_EQ(0u, status[ran]) << report;
+  std::string holder =
+      "ANOTHER RUN IN PROGRESS (process " + std::to_string(GetProcessId(runs[ran])) + ", started ";
+  EXPECT_EQ(0u, said.find(holder)) << said;
+  EXPECT_EQ(said.size() - 1, said.find('\n')) << "one line: " << said;
+  EXPECT_TRUE(Contains(report, "\n2 passed, 0 failed\n")) << report;
+  // The report is where its line says, readable by Notepad on any Windows.
+  size_t named = report.find("\nReport: ");
+  ASSERT_NE(std::string::npos, named) << report;
+  std::string path = report.substr(named + 9, report.find('\n', named + 1) - named - 9);
+  EXPECT_EQ(0u, ReadFileBytes(path, &exists).find("\xEF\xBB\xBFValidating ")) << path;
+  EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(folders[refused].c_str()))
+      << "the refused run made its report folder";
+  for (int i = 0; i < 2; ++i) {
+    CloseHandle(runs[i]);
+    RemoveFolder(folders[i]);
+  }
   ExpectUsersFile(planted);
 }
 

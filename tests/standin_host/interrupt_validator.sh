@@ -1,0 +1,77 @@
+#!/usr/bin/env bash
+# Ctrl+C in the middle of a check, as a console delivers it: the validator
+# runs in a pseudo-terminal and gets SIGINT (Wine hands it to the console's
+# Ctrl+C handlers) once the check has planted its file. Within 5 s the
+# user's file must hold its own bytes and time again, with no backup left
+# and no check's process running, before any later run.
+#   interrupt_validator.sh <wine-run> <standin_host.exe> <plug-in whose Cancel hangs> <prefix> <scratch>
+set -euo pipefail
+
+wine_run=$1
+host=$2
+plugin=$3
+prefix=$4
+scratch=$5
+
+fail() {
+  echo "FAIL: $*"
+  [ -f "$scratch/out" ] && sed 's/^/  validator: /' "$scratch/out"
+  exit 1
+}
+
+rm -rf "$scratch"
+mkdir -p "$scratch"
+# A name of its own, so that its processes are told apart from any other.
+cp "$plugin" "$scratch/CTRL_C_TEST.QVX"
+plugin_path="Z:$(printf '%s' "$scratch/CTRL_C_TEST.QVX" | tr / '\\')"
+# The Wine processes of this test (not the timeout or script around them)
+# whose command line holds $1.
+ours() {
+  ps -eo pid=,comm=,args= |
+    awk -v what="$1" '$2 ~ /^standin_host/ && index($0, what) && index($0, "CTRL_C_TEST") {print $1}'
+}
+trap 'for pid in $(ours standin_host); do kill -KILL "$pid" 2>/dev/null || true; done' EXIT
+
+settings=$prefix/drive_c/windows/VELCNFG.INI
+printf '[VELConfigData]\r\nenabled=0\r\nbitRate=112\r\n; the user'"'"'s\r\n' >"$settings"
+touch -d '2011-05-04 12:00:00' "$settings"
+users_file=$(md5sum <"$settings")
+users_time=$(stat -c %Y "$settings")
+
+script -qec "$(printf '%q ' "$wine_run" "$host" --validate --only ending-cancel --sessions 0 \
+  --time-limit 600 "$plugin_path")" /dev/null >"$scratch/out" 2>&1 </dev/null &
+script_pid=$!
+
+while [ "$(md5sum <"$settings" 2>/dev/null)" = "$users_file" ]; do
+  kill -0 "$script_pid" 2>/dev/null || fail "the validator ended before its check planted a file"
+  sleep 0.1
+done
+validator=$(ours --validate)
+[ -n "$validator" ] || fail "no validator process"
+kill -INT "$validator"
+
+started=$(date +%s%N)
+restored=""
+for _ in $(seq 50); do
+  if [ "$(md5sum <"$settings" 2>/dev/null)" = "$users_file" ] &&
+    [ "$(stat -c %Y "$settings")" = "$users_time" ] &&
+    ! compgen -G "$prefix/drive_c/users/*/AppData/Local/plugin-validator/*/settings-backup*" >/dev/null &&
+    [ -z "$(ours "--check ending-cancel")" ]; then
+    restored=$((($(date +%s%N) - started) / 1000000))
+    break
+  fi
+  sleep 0.1
+done
+[ -n "$restored" ] || fail "5 s after Ctrl+C: file $(md5sum <"$settings"), time $(stat -c %Y "$settings"), backup $(compgen -G "$prefix/drive_c/users/*/AppData/Local/plugin-validator/*/settings-backup*" || echo none), checks running: $(ours "--check ending-cancel" | tr '\n' ' ')"
+
+for _ in $(seq 100); do
+  kill -0 "$script_pid" 2>/dev/null || break
+  sleep 0.1
+done
+status=0
+wait "$script_pid" || status=$?
+[ "$status" = 2 ] || fail "the validator ended with $status, not 2"
+# The console wraps long lines: the beginning is enough.
+grep -q "Interrupted (Ctrl+C): your settings file" "$scratch/out" ||
+  fail "the validator did not say that it put the file back"
+echo "PASS: the user's file was back ${restored} ms after Ctrl+C; no backup, no check left"
