@@ -198,6 +198,7 @@ void PLUGIN_CALL RegistrationDestroyHook(void*);
 constexpr InstanceCreateHook SettingsToolCreateHook = RegistrationCreateHook;
 constexpr InstanceDestroyHook SettingsToolDestroyHook = RegistrationDestroyHook;
 }  // namespace
+
 // Built freestanding here, unlike the module's objects: the identifier
 // comparison's copies stay inline as they are there.
 #include <string.h>
