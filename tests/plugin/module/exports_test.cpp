@@ -59,8 +59,10 @@ TEST_F(PluginDll, ClassInfoAndEachClassFormAsTheHostReadsThem) {
   ASSERT_FALSE(HasFailure());
   for (uint8_t fill : {0xCD, 0x5A}) {
     allocator_.fillPattern = fill;
+    log_.Clear();
     ClassInfoRecord* table = nullptr;
     ASSERT_EQ(STATUS_OK, classInfo(allocator(), &table));
+    EXPECT_EQ(Events({"Allocate(200)"}), log_.events());
     ASSERT_EQ(allocator_.blocks.back(), table);
     std::vector<std::string> expected = ExpectedClassInfo(fill);
     for (size_t i = 0; i < expected.size(); ++i) {
