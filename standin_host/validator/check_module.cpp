@@ -1,5 +1,8 @@
 #include "standin_host/validator/check_module.h"
 
+#include <string.h>
+
+#include "host/plugin_interfaces.h"
 #include "standin_host/console.h"
 #include "standin_host/validator/check_support.h"
 
@@ -25,6 +28,117 @@ bool CopyLoads(const std::wstring& path, Ledger* ledger) {
   return true;
 }
 
+// The classes as the host knows them: each version 1, with the class
+// factory and its own interface (version 1), instances of 28 bytes, and a
+// create and a destroy hook of its own.
+struct ContractClass {
+  const char* name;
+  const Guid* classId;
+  const Guid* interfaceId;
+};
+const ContractClass kClasses[] = {
+    {"RegistrationClass", &CLSID_RegistrationClass, &IID_RegistrationInterface},
+    {"SettingsToolClass", &CLSID_SettingsTool, &IID_ToolInterface},
+};
+constexpr uint32_t kInstanceSize = 28;
+// Two records per class and the terminator, whose versions are not the
+// host's to read.
+constexpr uint32_t kClassInfoRecords = 5;
+constexpr uint32_t kClassInfoBytes = kClassInfoRecords * sizeof(ClassInfoRecord);
+
+ClassInfoRecord ExpectedRecord(uint32_t index) {
+  if (index / 2 >= sizeof kClasses / sizeof kClasses[0]) return {GUID_NULL, 0, GUID_NULL, 0};
+  const ContractClass& owner = kClasses[index / 2];
+  return {*owner.classId, 1, index % 2 == 0 ? IID_IClassFactory : *owner.interfaceId, 1};
+}
+
+void CompareRecord(uint32_t index, const ClassInfoRecord& got, Ledger* ledger) {
+  ClassInfoRecord want = ExpectedRecord(index);
+  bool terminator = index == kClassInfoRecords - 1;
+  const struct {
+    const char* field;
+    bool same;
+    std::string expected;
+    std::string found;
+  } fields[] = {
+      {"class id", SameGuid(got.classId, want.classId), FormatGuid(want.classId),
+       FormatGuid(got.classId)},
+      {"class version", terminator || got.classVersion == want.classVersion,
+       std::to_string(want.classVersion), std::to_string(got.classVersion)},
+      {"interface id", SameGuid(got.interfaceId, want.interfaceId), FormatGuid(want.interfaceId),
+       FormatGuid(got.interfaceId)},
+      {"interface version", terminator || got.interfaceVersion == want.interfaceVersion,
+       std::to_string(want.interfaceVersion), std::to_string(got.interfaceVersion)},
+  };
+  for (const auto& field : fields) {
+    if (field.same) continue;
+    ReportProblem(ledger, "expected class-info record %u's %s to be %s; it is %s", index,
+                  field.field, field.expected.c_str(), field.found.c_str());
+  }
+}
+
+// The table through DllGetClassInfo with the host's allocator, record by
+// record against the contract; the block is the host's to free.
+void JudgeClassInfo(const PluginExports& exports, HostServices* host, Ledger* ledger) {
+  host->allocator.phase = "DllGetClassInfo (the class-info table)";
+  ClassInfoRecord* table = nullptr;
+  Status status = exports.getClassInfo(AllocatorInterface(host), &table);
+  uint32_t blockSize = status == STATUS_OK ? BlockSize(&host->allocator, table) : 0;
+  if (status != STATUS_OK || blockSize == 0) {
+    ReportProblem(ledger,
+                  "expected DllGetClassInfo to answer 0 with a block from the host's allocator; "
+                  "it answered 0x%08X with %p",
+                  status, static_cast<void*>(table));
+    return;
+  }
+  if (blockSize != kClassInfoBytes) {
+    ReportProblem(ledger, "expected the class-info table in a block of %u bytes; it is %u bytes",
+                  kClassInfoBytes, blockSize);
+  }
+  for (uint32_t i = 0; i < kClassInfoRecords && (i + 1) * sizeof *table <= blockSize; ++i) {
+    CompareRecord(i, table[i], ledger);
+  }
+  FreeBlock(&host->allocator, table);
+}
+
+// Each class's instance size and hooks through DllGetClassForm; no two
+// classes may share a hook.
+void JudgeClassForms(const PluginExports& exports, Ledger* ledger) {
+  constexpr size_t kCount = sizeof kClasses / sizeof kClasses[0];
+  const void* hooks[2][kCount] = {};  // create hooks, then destroy hooks
+  for (size_t i = 0; i < kCount; ++i) {
+    const ContractClass& entry = kClasses[i];
+    uint32_t size = 0;
+    InstanceCreateHook create = nullptr;
+    InstanceDestroyHook destroy = nullptr;
+    Status status = exports.getClassForm(entry.classId, &size, &create, &destroy);
+    if (status != STATUS_OK) {
+      ReportProblem(ledger, "expected DllGetClassForm(%s) to answer 0; it answered 0x%08X",
+                    entry.name, status);
+      continue;
+    }
+    if (size != kInstanceSize) {
+      ReportProblem(ledger, "expected %s's instance size to be %u; it is %u", entry.name,
+                    kInstanceSize, size);
+    }
+    hooks[0][i] = reinterpret_cast<const void*>(create);
+    hooks[1][i] = reinterpret_cast<const void*>(destroy);
+    Print("Class %s: instance size %u, create hook %p, destroy hook %p\n", entry.name, size,
+          hooks[0][i], hooks[1][i]);
+  }
+  const char* kinds[2] = {"create", "destroy"};
+  for (int kind = 0; kind < 2; ++kind) {
+    for (size_t i = 0; i < kCount; ++i) {
+      if (hooks[kind][i] == nullptr) continue;
+      for (size_t j = i + 1; j < kCount; ++j) {
+        if (hooks[kind][i] != hooks[kind][j]) continue;
+        ReportProblem(ledger, "expected each class its own %s hook; %s and %s share %p",
+                      kinds[kind], kClasses[i].name, kClasses[j].name, hooks[kind][i]);
+      }
+    }
+  }
+}
+
 }  // namespace
 
 bool CheckFile(const Options& options) {
@@ -45,6 +159,14 @@ bool CheckFile(const Options& options) {
   if (!BindExports(module, &exports, &reason)) {
     ReportProblem(&ledger, "expected the five exports by name and by ordinal 1 to 5; %s",
                   reason.c_str());
+  } else {
+    DialogScript noDialogs = CancelWhenReady();
+    HostServices host;
+    InitHostServices(&host, module, &noDialogs);
+    JudgeClassForms(exports, &ledger);
+    JudgeClassInfo(exports, &host, &ledger);
+    Balanced(&host);  // what it finds goes to the host's ledger
+    ledger.problems += host.ledger.problems;
   }
   FreeLibrary(module);
   return ledger.problems == 0;

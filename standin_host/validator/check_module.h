@@ -4,7 +4,8 @@
 #include "standin_host/options.h"
 
 // A PE32 i386 DLL that loads, with the five exports by name and by
-// ordinal 1 to 5.
+// ordinal 1 to 5, whose class-info table and class forms are the contract's,
+// each class with hooks of its own.
 bool CheckFile(const Options& options);
 // Loaded, run along the whole road and unloaded 20 times in one process:
 // balanced each time, DllCanUnloadNow 0 after each road, gone after each

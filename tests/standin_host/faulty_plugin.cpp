@@ -185,6 +185,28 @@ extern "C" BOOL WINAPI FaultyMoveWindow(HWND window, int x, int y, int width, in
 extern "C" void* g_moveWindow asm("__imp__MoveWindow@24") =
     reinterpret_cast<void*>(FaultyMoveWindow);
 
+#elif defined(FAULTY_SHARES_HOOKS)
+// The class table as shipped, but the settings tool's class given the
+// registration class's hooks, as a linker folding identical functions makes
+// them. The shipped settings-tool hooks' definitions are renamed out of the
+// way (a function-like macro touches only a name followed by "("), and the
+// table's names for them are these pointers.
+#include "plugin/module/class_table.h"
+namespace {
+Status PLUGIN_CALL RegistrationCreateHook(void*);
+void PLUGIN_CALL RegistrationDestroyHook(void*);
+constexpr InstanceCreateHook SettingsToolCreateHook = RegistrationCreateHook;
+constexpr InstanceDestroyHook SettingsToolDestroyHook = RegistrationDestroyHook;
+}  // namespace
+
+// Built freestanding here, unlike the module's objects: the identifier
+// comparison's copies stay inline as they are there.
+#include <string.h>
+#define memcpy __builtin_memcpy
+#define SettingsToolCreateHook(instance) UnusedCreateHook(instance)
+#define SettingsToolDestroyHook(instance) UnusedDestroyHook(instance)
+#include "plugin/module/class_table.cpp"
+
 #else
 // Faults of the module's entry, which the build names as the entry point.
 extern "C" BOOL WINAPI FaultyDllMain(HINSTANCE module, DWORD reason, LPVOID reserved) {

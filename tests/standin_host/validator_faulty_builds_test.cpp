@@ -66,6 +66,8 @@ const FaultyBuild kFaultyBuilds[] = {
      "unloading the plug-in after Cancel, with the later files' dialogs still open, to leave", ""},
     {"FAULTY_LOSES_WHEEL_CHOICE.QVX", "random-user-sessions",
      "over the closed list]: the dialog shows", ""},
+    {"FAULTY_SHARES_HOOKS.QVX", "file",
+     "expected each class its own create hook; RegistrationClass and SettingsToolClass share", ""},
 };
 
 class ValidatorOnFaultyBuild : public testing::TestWithParam<FaultyBuild> {};

@@ -2,6 +2,8 @@
 // through its exports from class info to unloading.
 #include <windows.h>
 
+#include <map>
+
 #include "host/dialog_ids.h"
 #include "test_config.h"
 #include "tests/plugin/module/module_fixture.h"
@@ -46,6 +48,55 @@ TEST_F(PluginDll, ExportsOrdinalsOneToFiveInNameOrder) {
     EXPECT_EQ(GetProcAddress(dll_, names[ordinal - 1]), byOrdinal);
   }
   EXPECT_EQ(nullptr, GetProcAddress(dll_, MAKEINTRESOURCEA(6)));
+}
+
+// What a host reads of the classes through the exports alone: the class-info
+// block byte for byte (its terminator's versions left as allocated), and each
+// class's size and a pair of hooks of its own that leave the instance alone.
+TEST_F(PluginDll, ClassInfoAndEachClassFormAsTheHostReadsThem) {
+  auto classInfo = Export<DllGetClassInfoFn>("DllGetClassInfo");
+  auto classForm = Export<DllGetClassFormFn>("DllGetClassForm");
+  ASSERT_FALSE(HasFailure());
+  for (uint8_t fill : {0xCD, 0x5A}) {
+    allocator_.fillPattern = fill;
+    log_.Clear();
+    ClassInfoRecord* table = nullptr;
+    ASSERT_EQ(STATUS_OK, classInfo(allocator(), &table));
+    EXPECT_EQ(Events({"Allocate(200)"}), log_.events());
+    ASSERT_EQ(allocator_.blocks.back(), table);
+    std::vector<std::string> expected = ExpectedClassInfo(fill);
+    for (size_t i = 0; i < expected.size(); ++i) {
+      EXPECT_EQ(expected[i], Hex(&table[i], sizeof(ClassInfoRecord)))
+          << "record " << i << ", fill " << static_cast<int>(fill);
+    }
+  }
+  const struct {
+    const char* name;
+    const char* classId;
+  } classes[] = {{"RegistrationClass", "ED521726-737B-11CE-8A1D-08000757FC90"},
+                 {"SettingsToolClass", "013C0256-737C-11CE-8A1D-08000757FC90"}};
+  std::map<const void*, std::string> hookOwners;
+  for (const auto& row : classes) {
+    SCOPED_TRACE(row.name);
+    const Guid classId = ParseGuid(row.classId);
+    uint32_t size = 0;
+    InstanceCreateHook create = nullptr;
+    InstanceDestroyHook destroy = nullptr;
+    ASSERT_EQ(STATUS_OK, classForm(&classId, &size, &create, &destroy));
+    EXPECT_EQ(28u, size);
+    log_.Clear();
+    EXPECT_EQ(STATUS_OK, create(owner_.instance()));
+    destroy(owner_.instance());
+    EXPECT_TRUE(log_.events().empty()) << "the hooks called the host";
+    const std::pair<const void*, std::string> hooks[] = {
+        {reinterpret_cast<const void*>(create), std::string(row.name) + "'s create hook"},
+        {reinterpret_cast<const void*>(destroy), std::string(row.name) + "'s destroy hook"}};
+    for (const auto& hook : hooks) {
+      auto added = hookOwners.insert(hook);
+      EXPECT_TRUE(added.second) << hook.second << " is " << added.first->second << ", at "
+                                << hook.first;
+    }
+  }
 }
 
 TEST_F(PluginDll, HostDrivesRegistrationFromClassInfoToUnload) {
