@@ -41,9 +41,12 @@ const char kUsage[] =
     "  --report-folder <dir>    --validate also writes its report there, with the log,\n"
     "                           as validation-<computer>-<date>-<time>.txt and .log\n"
     "                           (under %TEMP% when <dir> refuses writes)\n"
-    "  --time-limit <s>         each check's time limit, for a slow machine (default:\n"
-    "                           60 s, 120 s for the checks that load many times)\n"
+    "  --time-limit <s>         how long a check may go without a step before it counts\n"
+    "                           as hung (default: 60 s); a slow desktop only makes the\n"
+    "                           steps slower\n"
     "  --check <name>           run one check in this process (what --validate starts)\n"
+    "  --progress               with --check and --random-sessions: print a STEP line at\n"
+    "                           each step, which --validate watches\n"
     "  --heap page|plain        the memory handed to the plug-in: page (default) ends\n"
     "                           every block at a page boundary before an inaccessible\n"
     "                           page and never reuses freed pages, so a use after Free\n"
@@ -226,6 +229,7 @@ bool ParseOptions(int argc, wchar_t** argv, Options* options, std::string* error
   options->plainHeap = options->heapGiven = false;
   options->sessions = 200;
   options->timeLimitSeconds = 0;
+  options->progress = false;
   options->seed = 0;
   bool endingGiven = false;
   for (int i = 1; i < argc; ++i) {
@@ -243,6 +247,10 @@ bool ParseOptions(int argc, wchar_t** argv, Options* options, std::string* error
     if (isEnding) continue;
     if (argument == L"--validate") {
       options->validate = true;
+      continue;
+    }
+    if (argument == L"--progress") {
+      options->progress = true;
       continue;
     }
     if (TakesValue(argument)) {
