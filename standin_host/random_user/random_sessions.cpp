@@ -71,9 +71,10 @@ SessionEnd RunOneSession(Session* session, const Options& options, int number) {
   FinishActorRun(&run);
   ForgetLastRun(&session->host);
   if (!run.unjudged.empty()) {
-    PrintError("CANNOT JUDGE: seed %u session %d, after actions %s: the user's input could not "
-               "reach the dialog here: %s\n",
-               options.seed, number, ActionList(run).c_str(), run.unjudged.c_str());
+    PrintError(
+        "CANNOT JUDGE: seed %u session %d, after actions %s: the user's input could not "
+        "reach the dialog here: %s\n",
+        options.seed, number, ActionList(run).c_str(), run.unjudged.c_str());
     return SessionEnd::kNotJudged;
   }
   std::string verdict = EndingVerdict(run, runner->lastResult);

@@ -75,13 +75,12 @@ HWND DialogWindowAt(HWND dialog, POINT screen) {
 }
 
 std::string Unreachable(const char* what, POINT screen) {
-  return std::string(what) + " at (" + std::to_string(screen.x) + ", " +
-         std::to_string(screen.y) + ")";
+  return std::string(what) + " at (" + std::to_string(screen.x) + ", " + std::to_string(screen.y) +
+         ")";
 }
 
 // Checks the target before anything is posted to it.
-bool Reachable(HWND dialog, HWND target, const char* what, POINT screen,
-               std::string* unreachable) {
+bool Reachable(HWND dialog, HWND target, const char* what, POINT screen, std::string* unreachable) {
   if (target != nullptr && OwnWindow(dialog, target)) return true;
   *unreachable = Unreachable(what, screen);
   return false;

@@ -1,8 +1,5 @@
 #include "standin_host/validator/check_stored_values.h"
 
-#include <stdio.h>
-
-
 #include "standin_host/console.h"
 #include "standin_host/progress.h"
 #include "standin_host/random_user/stored_values.h"
@@ -56,7 +53,8 @@ std::string Written(const FileState& planted, const char* expected) {
 // thing wrong.
 std::string OpenOnFile(HeldDialog* held, const StartingCase& row, FileState* planted,
                        Ledger* ledger) {
-  if (!HeldRegistered(*held)) return "a copy of the plug-in under its own name to load and register";
+  if (!HeldRegistered(*held))
+    return "a copy of the plug-in under its own name to load and register";
   if (!PlantSettingsFile(row.bytes, ledger)) return kNotPlanted;
   *planted = ReadFileState(SettingsFilePath());
   std::string failure = OpenHeldDialog(held, OpeningValues());

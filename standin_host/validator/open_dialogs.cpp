@@ -145,13 +145,12 @@ void OpenAndEnd(Session* session, DialogUser* user) {
              : " after " + std::to_string(GetTickCount() - user->openedAt) + " ms with no action");
   } else if (user->failure.empty() && runner->lastResult != user->ending) {
     user->failure = std::string("the ") + (user->ending == IDOK ? "OK" : "Cancel") +
-                    " button to end it with " + std::to_string(user->ending) +
-                    "; it ended with " + std::to_string(runner->lastResult);
+                    " button to end it with " + std::to_string(user->ending) + "; it ended with " +
+                    std::to_string(runner->lastResult);
   }
 }
 
-std::vector<HeldDialog*> StartHeldDialogs(const Options& options, int count,
-                                                          int firstCopy) {
+std::vector<HeldDialog*> StartHeldDialogs(const Options& options, int count, int firstCopy) {
   std::vector<HeldDialog*> dialogs;
   for (int i = 0; i < count; ++i) dialogs.push_back(StartHeld(options, firstCopy + i));
   // A copy that has not loaded by then counts as one that would not.

@@ -54,8 +54,7 @@ constexpr int kHeldStateCount = 5;
 // Starts a thread for each of `count` dialogs, each with its own copy of the
 // plug-in (copy numbers from `firstCopy`), and waits until every copy has
 // loaded and registered or failed to.
-std::vector<HeldDialog*> StartHeldDialogs(const Options& options, int count,
-                                                          int firstCopy);
+std::vector<HeldDialog*> StartHeldDialogs(const Options& options, int count, int firstCopy);
 bool HeldRegistered(const HeldDialog& held);
 HeldState CurrentState(const HeldDialog& held);
 

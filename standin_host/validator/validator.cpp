@@ -129,8 +129,8 @@ Verdict Judge(const ChildRun& run, int limitSeconds) {
   std::string problem = FirstLineAfter(run.output, "PROBLEM: ");
   char text[160];
   if (run.timedOut) {
-    snprintf(text, sizeof text, "expected the check to go on; it made no progress for %d s after: ",
-             limitSeconds);
+    snprintf(text, sizeof text,
+             "expected the check to go on; it made no progress for %d s after: ", limitSeconds);
     std::string step = run.lastStep.empty() ? "its start" : run.lastStep;
     return Verdict{Outcome::kFailed,
                    text + step + (problem.empty() ? "" : " (first problem: " + problem + ")")};
