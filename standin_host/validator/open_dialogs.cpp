@@ -152,6 +152,7 @@ void OpenAndEnd(Session* session, DialogUser* user) {
 
 std::vector<HeldDialog*> StartHeldDialogs(const Options& options, int count, int firstCopy) {
   std::vector<HeldDialog*> dialogs;
+  dialogs.reserve(static_cast<size_t>(count));
   for (int i = 0; i < count; ++i) dialogs.push_back(StartHeld(options, firstCopy + i));
   // A copy that has not loaded by then counts as one that would not.
   for (HeldDialog* held : dialogs) WaitFor(held, HeldState::kReady, kStepLimitMs);
