@@ -72,7 +72,7 @@ std::string CancelOnFile(HeldDialog* held, const StartingCase& row, Ledger* ledg
   if (!failure.empty()) return failure;
   std::string written = Written(planted, "Cancel, with the later files' dialogs still open,");
   if (!written.empty()) return written;
-  if (!WaitUnloaded(held)) return "unloading the plug-in after Cancel to finish; it did not";
+  if (!UnloadHeldDialog(held)) return "unloading the plug-in after Cancel to finish; it did not";
   return Written(planted,
                  "unloading the plug-in after Cancel, with the later files' dialogs still open,");
 }

@@ -29,7 +29,8 @@ struct HeldDialog {
   volatile LONG state;      // a HeldState, advanced by the dialog's thread only
   volatile LONG abandoned;  // never to be opened
   HANDLE reached[kHeldStateCount];
-  HANDLE go;
+  HANDLE go;      // may open its dialog
+  HANDLE unload;  // may end its session, once the check has judged the ending
   HANDLE thread;
 };
 
@@ -90,6 +91,7 @@ DWORD WINAPI HoldDialog(void* parameter) {
     OpenAndEnd(&held->session, &held->user);
   }
   Advance(held, HeldState::kEnded);
+  WaitForSingleObject(held->unload, INFINITE);
   if (begun) EndSession(&held->session, &held->ledger);
   Advance(held, HeldState::kUnloaded);
   return 0;
@@ -105,6 +107,7 @@ HeldDialog* StartHeld(const Options& options, int copy) {
   held->user.holder = held;
   for (HANDLE& event : held->reached) event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   held->go = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  held->unload = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   if (CopyFileW(options.pluginPath.c_str(), held->options.pluginPath.c_str(), FALSE)) {
     held->thread = CreateThread(nullptr, 0, HoldDialog, held, 0, nullptr);
   }
@@ -116,6 +119,7 @@ void CloseHeld(HeldDialog* held) {
   if (held->thread != nullptr) CloseHandle(held->thread);
   for (HANDLE event : held->reached) CloseHandle(event);
   CloseHandle(held->go);
+  CloseHandle(held->unload);
   DeleteFileW(held->options.pluginPath.c_str());
 }
 
@@ -188,13 +192,17 @@ std::string EndHeldDialog(HeldDialog* held) {
   return held->user.failure;
 }
 
-bool WaitUnloaded(HeldDialog* held) { return WaitFor(held, HeldState::kUnloaded, kStepLimitMs); }
+bool UnloadHeldDialog(HeldDialog* held) {
+  SetEvent(held->unload);
+  return WaitFor(held, HeldState::kUnloaded, kStepLimitMs);
+}
 
 void FinishHeldDialogs(std::vector<HeldDialog*>* dialogs, Ledger* ledger) {
   for (HeldDialog* held : *dialogs) {
     InterlockedExchange(&held->abandoned, 1);
     InterlockedExchange(&held->user.endNow, 1);
     SetEvent(held->go);
+    SetEvent(held->unload);
   }
   DWORD start = GetTickCount();
   for (HeldDialog* held : *dialogs) {

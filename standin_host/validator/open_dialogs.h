@@ -46,7 +46,7 @@ enum class HeldState {
   kLoading,   // its copy of the plug-in loading and registering
   kReady,     // loaded (or not: see HeldRegistered), waiting to be let open
   kShown,     // its dialog shown and judged; the user waits
-  kEnded,     // Invoke has returned; the copy is still loaded
+  kEnded,     // Invoke has returned; the copy stays loaded until let unload
   kUnloaded,  // its session ended and the copy unloaded
 };
 constexpr int kHeldStateCount = 5;
@@ -64,8 +64,9 @@ std::string OpenHeldDialog(HeldDialog* held, const ShownValues& expected);
 // Tells the user to end the dialog and waits up to 5 s for Invoke to
 // return. "" once it has; else what went wrong.
 std::string EndHeldDialog(HeldDialog* held);
-// Waits until the dialog's copy of the plug-in is unloaded.
-bool WaitUnloaded(HeldDialog* held);
+// Lets the dialog's session end and waits until its copy of the plug-in is
+// unloaded, so that what Cancel did and what unloading did are told apart.
+bool UnloadHeldDialog(HeldDialog* held);
 
 // Ends every thread (a dialog not yet opened is never opened), adds what
 // their sessions found to `ledger` and removes the copies. A thread whose

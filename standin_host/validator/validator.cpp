@@ -65,7 +65,7 @@ bool Wanted(const std::vector<std::string>& only, const std::string& name) {
 }
 
 // Every child uses the heap the validator was given, and tells its steps.
-std::wstring HeapArgument(const Options& options) {
+std::wstring ChildOptions(const Options& options) {
   return options.plainHeap ? L" --progress --heap plain" : L" --progress";
 }
 
@@ -76,7 +76,7 @@ PlannedCheck RandomSessionsPlan(const Options& options, uint32_t seed) {
     if (count > kSessionsPerBatch) count = kSessionsPerBatch;
     std::wstring arguments = L"--random-sessions " + std::to_wstring(count) + L" --seed " +
                              std::to_wstring(seed) + L" --first-session " + std::to_wstring(first) +
-                             HeapArgument(options);
+                             ChildOptions(options);
     plan.tasks.push_back(ChildTask{arguments});
   }
   return plan;
@@ -96,7 +96,7 @@ bool PlanChecks(const Options& options, uint32_t seed, std::vector<PlannedCheck>
   if (!error->empty()) return false;
   for (size_t i = 0; i < count; ++i) {
     if (!Wanted(only, checks[i].name)) continue;
-    std::wstring arguments = L"--check " + WideFromUtf8(checks[i].name) + HeapArgument(options);
+    std::wstring arguments = L"--check " + WideFromUtf8(checks[i].name) + ChildOptions(options);
     plans->push_back(PlannedCheck{checks[i].name, {ChildTask{arguments}}});
   }
   if (options.sessions > 0 && Wanted(only, kRandomSessionsCheck)) {
