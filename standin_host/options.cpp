@@ -61,7 +61,9 @@ const char kUsage[] =
     "  3  the file is not a loadable 32-bit plug-in with the five exports\n"
     "  4  balanced, but a call failed cleanly the way the host made it fail: the\n"
     "     allocation refused by --fail-allocation, or Invoke reporting after OK that\n"
-    "     the settings file could not be written (its status is printed)\n";
+    "     the settings file could not be written (its status is printed)\n"
+    "  5  --random-sessions: the user's input could not reach the dialog on this\n"
+    "     computer, so nothing was judged (a CANNOT JUDGE line says why)\n";
 
 namespace {
 
