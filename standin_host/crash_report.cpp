@@ -62,7 +62,10 @@ LONG WINAPI ReportCrash(EXCEPTION_POINTERS* exception) {
       "PROBLEM: expected the plug-in to run without crashing; exception 0x%08lX at %p (%s)%s\n",
       record->ExceptionCode, record->ExceptionAddress, ModuleAt(record->ExceptionAddress).c_str(),
       AccessedMemory(exception).c_str());
-  ExitProcess(record->ExceptionCode);
+  // The line is written straight to the handle, so nothing is left to flush.
+  // ExitProcess would run the crashed plug-in's unload code, which may crash
+  // or hang again; the process ends here instead.
+  TerminateProcess(GetCurrentProcess(), record->ExceptionCode);
   return EXCEPTION_EXECUTE_HANDLER;
 }
 

@@ -65,8 +65,13 @@ void FocusControl(HWND dialog, int id) {
 }
 
 void PressKey(HWND dialog, WPARAM virtualKey) {
-  HWND target = GetFocus();
-  if (target == nullptr) target = dialog;
+  // The focus of the dialog's own thread, asked from whichever thread calls;
+  // a window of any other thread never gets the key.
+  DWORD thread = GetWindowThreadProcessId(dialog, nullptr);
+  GUITHREADINFO input = {};
+  input.cbSize = sizeof input;
+  HWND target = GetGUIThreadInfo(thread, &input) ? input.hwndFocus : nullptr;
+  if (target == nullptr || GetWindowThreadProcessId(target, nullptr) != thread) target = dialog;
   PostMessageW(target, WM_KEYDOWN, virtualKey, 1);
   // Repeat count 1; the key was down and is being released.
   PostMessageW(target, WM_KEYUP, virtualKey, static_cast<LPARAM>(0xC0000001u));

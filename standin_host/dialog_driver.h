@@ -26,7 +26,8 @@ void SelectListEntry(HWND dialog, int id, int index);
 void ToggleDropDown(HWND dialog, int id);
 // Moves the keyboard focus to a control, as Tab or a click would.
 void FocusControl(HWND dialog, int id);
-// Key presses go to the focused control, as the keyboard's would.
+// Key presses go to the focused control of the dialog's thread, as the
+// keyboard's would, or else to the dialog itself.
 void PressKey(HWND dialog, WPARAM virtualKey);
 // The caption's close box.
 void PressCloseBox(HWND dialog);

@@ -5,6 +5,7 @@
 #include "host/dialog_ids.h"
 #include "standin_host/console.h"
 #include "standin_host/dialog_driver.h"
+#include "standin_host/progress.h"
 
 namespace {
 
@@ -139,6 +140,7 @@ void EndAsScripted(HWND dialog, ScriptRun* run) {
   if (ending != DialogEnding::kWaitForUser && !StillOpen(dialog, run, EndingName(ending))) return;
   RecordShown(dialog, run->outcome);
   run->outcome->endingDelivered = ending != DialogEnding::kWaitForUser;
+  ProgressStep("the user's %s", EndingName(ending));
   switch (ending) {
     case DialogEnding::kOk:
       ClickButton(dialog, IDOK);
@@ -188,6 +190,7 @@ void OnDialogReady(HWND dialog, void* context) {
   const DialogScript& script = *run->script;
   run->outcome->userActed = true;
   Print("  Dialog opened: %s\n", Describe(dialog).c_str());
+  ProgressStep("dialog shown: %s", Describe(dialog).c_str());
   for (const DialogChoice& choice : script.choices) {
     std::string before =
         std::string("choice ") + FieldName(choice.field) + "=" + std::to_string(choice.value);

@@ -8,6 +8,7 @@
 #include "standin_host/console.h"
 #include "standin_host/crash_report.h"
 #include "standin_host/options.h"
+#include "standin_host/progress.h"
 #include "standin_host/random_user/random_sessions.h"
 #include "standin_host/services/page_heap.h"
 #include "standin_host/session.h"
@@ -23,6 +24,7 @@ int wmain(int argc, wchar_t** argv) {
     return kExitUsage;
   }
   UseHeap(options.plainHeap ? HeapKind::kPlain : HeapKind::kPage);
+  EnableProgressSteps(options.progress);
   if (options.validate) return RunValidator(options);
   if (!options.check.empty()) return RunCheck(options);
   if (options.compareLedgers) return CompareCallLedgers(options);
@@ -34,7 +36,9 @@ int wmain(int argc, wchar_t** argv) {
     if (options.openRuns > 0) MeasureDialogOpening(&session, options.openRuns);
     if (options.cycles > 0) RunCycles(&session, options.cycles);
   } else if (options.randomSessions > 0) {
-    RunRandomSessions(&session, options);
+    bool judged = RunRandomSessions(&session, options);
+    int status = FinishSession(&session);
+    return status == kExitClean && !judged ? kExitNotJudged : status;
   } else {
     RunRoad(&session);
   }

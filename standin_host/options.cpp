@@ -43,9 +43,12 @@ const char kUsage[] =
     "                           (under %TEMP% when <dir> refuses writes)\n"
     "  --default-plugin <file>  the plug-in file to judge when no other is given (the\n"
     "                           validator kit names its own package's file this way)\n"
-    "  --time-limit <s>         each check's time limit, for a slow machine (default:\n"
-    "                           60 s, 120 s for the checks that load many times)\n"
+    "  --time-limit <s>         how long a check may go without a step before it counts\n"
+    "                           as hung (default: 60 s); a slow desktop only makes the\n"
+    "                           steps slower\n"
     "  --check <name>           run one check in this process (what --validate starts)\n"
+    "  --progress               with --check and --random-sessions: print a STEP line at\n"
+    "                           each step, which --validate watches\n"
     "  --heap page|plain        the memory handed to the plug-in: page (default) ends\n"
     "                           every block, 8-byte aligned, just before an inaccessible\n"
     "                           page, checks the bytes between at Free, and never reuses\n"
@@ -67,7 +70,9 @@ const char kUsage[] =
     "  3  the file is not a loadable 32-bit plug-in with the five exports\n"
     "  4  balanced, but a call failed cleanly the way the host made it fail: the\n"
     "     allocation refused by --fail-allocation, or Invoke reporting after OK that\n"
-    "     the settings file could not be written (its status is printed)\n";
+    "     the settings file could not be written (its status is printed)\n"
+    "  5  --random-sessions: the user's input could not reach the dialog on this\n"
+    "     computer, so nothing was judged (a CANNOT JUDGE line says why)\n";
 
 namespace {
 
@@ -258,6 +263,7 @@ bool ParseOptions(int argc, wchar_t** argv, Options* options, std::string* error
   options->plainHeap = options->heapGiven = false;
   options->sessions = 200;
   options->timeLimitSeconds = 0;
+  options->progress = false;
   options->seed = 0;
   bool endingGiven = false;
   for (int i = 1; i < argc; ++i) {
@@ -275,6 +281,10 @@ bool ParseOptions(int argc, wchar_t** argv, Options* options, std::string* error
     if (isEnding) continue;
     if (argument == L"--validate" || argument == L"--compare-ledgers") {
       (argument == L"--validate" ? options->validate : options->compareLedgers) = true;
+      continue;
+    }
+    if (argument == L"--progress") {
+      options->progress = true;
       continue;
     }
     if (TakesValue(argument)) {

@@ -30,8 +30,10 @@ struct Options {
   // --report-folder <folder>: the report and log in files named for the
   // computer and the time, as the release's validator kit keeps them.
   std::wstring reportFolder;
-  int timeLimitSeconds;  // --time-limit: for every check instead of its own, 0 for those
-  int sessions;          // --sessions: random user sessions --validate runs, 0 for none
+  // --time-limit: how long a check may go without progress, 0 for the default.
+  int timeLimitSeconds;
+  bool progress;  // --progress: STEP lines for the validator (progress.h)
+  int sessions;   // --sessions: random user sessions --validate runs, 0 for none
   // Of the random parts, validator and random sessions alike; a fresh one
   // when not given.
   uint32_t seed;

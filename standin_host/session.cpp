@@ -4,6 +4,7 @@
 
 #include "host/plugin_interfaces.h"
 #include "standin_host/console.h"
+#include "standin_host/progress.h"
 
 namespace {
 
@@ -25,6 +26,7 @@ void BeforeCall(Session* session) {
 void SetPhase(Session* session, const std::string& phase) {
   session->phase = phase;
   session->host.allocator.phase = session->phase.c_str();
+  ProgressStep("%s", phase.c_str());
 }
 
 // A failed call is the plug-in's fault unless it answered out of memory to
@@ -369,6 +371,7 @@ int OpenSession(const Options& options, Session* session) {
   const wchar_t* path = options.pluginPath.c_str();
   std::string pathText = Utf8FromWide(path);
   Print("Plug-in: %s\n", pathText.c_str());
+  ProgressStep("loading %s", pathText.c_str());
   std::string reason;
   if (!CheckPluginFile(path, &reason)) {
     PrintError("standin_host: %s is not a 32-bit plug-in: %s\n", pathText.c_str(), reason.c_str());

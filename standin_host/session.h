@@ -20,6 +20,9 @@ enum ExitCode : int {
   // allocation refused by --fail-allocation, or Invoke reporting after OK
   // that the settings could not be saved.
   kExitHostCausedFailure = 4,
+  // This computer kept the run from judging the plug-in: the dialog could
+  // not take the user's input (a CANNOT JUDGE line says why).
+  kExitNotJudged = 5,
 };
 
 struct ClassForm {

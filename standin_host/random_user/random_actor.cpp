@@ -2,6 +2,7 @@
 
 #include "host/dialog_ids.h"
 #include "standin_host/dialog_driver.h"
+#include "standin_host/progress.h"
 
 namespace {
 
@@ -270,10 +271,22 @@ bool ResolveStep(ActorRun* run, ActorStep* step) {
   }
 }
 
+// The session stops without a verdict: what the dialog did after input it
+// never got says nothing of the plug-in.
+void CannotJudge(ActorRun* run, const std::string& unreachable) {
+  run->unjudged = unreachable;
+  run->nextStep = run->steps.size();
+  EndDialog(run->dialog, kEndedByHost);
+}
+
 void DeliverStep(ActorRun* run) {
   ActorStep* step = &run->steps[run->nextStep++];
+  std::string unreachable;
   if (ResolveStep(run, step)) {
-    DeliverInput(run->dialog, step->event);
+    if (!DeliverInput(run->dialog, step->event, &unreachable)) {
+      CannotJudge(run, unreachable);
+      return;
+    }
   } else {
     if (run->before.listUsable) Fail(run, "a click on the enabled bit-rate list did not open it");
     run->nextStep = run->steps.size();
@@ -332,6 +345,7 @@ void StartEnding(ActorRun* run) {
     run->expectedResult = IDCANCEL;
   std::string how = EndingName(run->ending);
   run->steps = EndingSteps(run->ending, run->random, view.focusId, &how);
+  ProgressStep("ending: %s", how.c_str());
   run->actions.push_back(how + (run->ending == DialogEnding::kEnter
                                     ? std::string(" on ") + ControlName(view.focusId)
                                     : std::string()));
@@ -348,6 +362,7 @@ void StartNextAction(ActorRun* run) {
   run->before = ViewDialog(run->dialog);
   Action action = RandomAction(run->random, run->dialog, run->before);
   run->actions.push_back(action.name);
+  ProgressStep("action: %s", action.name.c_str());
   run->steps = action.steps;
   run->effect = action.effect;
   run->nextStep = 0;

@@ -21,7 +21,10 @@ struct ActorRun {
   ShownValues openingValues;  // what the dialog must show when it opens
   // What happened, for the verdict and the report.
   std::vector<std::string> actions;
-  std::string failure;          // the first thing that went wrong, empty while none
+  std::string failure;  // the first thing that went wrong, empty while none
+  // Why the user's input could not reach the dialog on this computer (the
+  // session then says nothing of the plug-in), empty while it could.
+  std::string unjudged;
   size_t actionsBeforeFailure;  // the actions that led to it
   int dialogsOpened;
   bool endingDelivered;

@@ -1,6 +1,7 @@
 #include "standin_host/random_user/random_sessions.h"
 
 #include "standin_host/console.h"
+#include "standin_host/progress.h"
 #include "standin_host/random_user/dialog_rules.h"
 #include "standin_host/random_user/random_actor.h"
 #include "standin_host/random_user/starting_file.h"
@@ -39,9 +40,12 @@ void PrintRepro(const Options& options, int number) {
              options.seed, number, Utf8FromWide(options.pluginPath.c_str()).c_str());
 }
 
-// One session; false when it failed.
-bool RunOneSession(Session* session, const Options& options, int number) {
+enum class SessionEnd { kPassed, kFailed, kNotJudged };
+
+// One session, judged or not.
+SessionEnd RunOneSession(Session* session, const Options& options, int number) {
   Ledger* ledger = &session->host.ledger;
+  ProgressStep("session %d of seed %u", number, options.seed);
   SeededRandom random(options.seed, static_cast<uint32_t>(number));
   // Classes in turn, so that every few sessions hold them all.
   StartingFile start =
@@ -56,7 +60,7 @@ bool RunOneSession(Session* session, const Options& options, int number) {
   if (!PutSettingsFile(start)) {
     ReportProblem(ledger, "seed %u session %d: the starting settings file could not be written",
                   options.seed, number);
-    return false;
+    return SessionEnd::kFailed;
   }
   run.openingValues = OpeningValues();
   DialogRunner* runner = &session->host.dialogRunner;
@@ -66,20 +70,27 @@ bool RunOneSession(Session* session, const Options& options, int number) {
   runner->actor = nullptr;
   FinishActorRun(&run);
   ForgetLastRun(&session->host);
+  if (!run.unjudged.empty()) {
+    PrintError(
+        "CANNOT JUDGE: seed %u session %d, after actions %s: the user's input could not "
+        "reach the dialog here: %s\n",
+        options.seed, number, ActionList(run).c_str(), run.unjudged.c_str());
+    return SessionEnd::kNotJudged;
+  }
   std::string verdict = EndingVerdict(run, runner->lastResult);
   if (verdict.empty()) verdict = FileVerdict(run, start);
   Balanced(&session->host);
-  if (verdict.empty() && ledger->problems == problemsBefore) return true;
+  if (verdict.empty() && ledger->problems == problemsBefore) return SessionEnd::kPassed;
   if (verdict.empty()) verdict = "the host found the problem(s) above";
   ReportProblem(ledger, "seed %u session %d, after actions %s: %s", options.seed, number,
                 ActionList(run).c_str(), verdict.c_str());
   PrintRepro(options, number);
-  return false;
+  return SessionEnd::kFailed;
 }
 
 }  // namespace
 
-void RunRandomSessions(Session* session, const Options& options) {
+bool RunRandomSessions(Session* session, const Options& options) {
   StartingFile original = ReadSettingsFile();
   LARGE_INTEGER frequency;
   LARGE_INTEGER started;
@@ -87,12 +98,16 @@ void RunRandomSessions(Session* session, const Options& options) {
   QueryPerformanceFrequency(&frequency);
   QueryPerformanceCounter(&started);
   int failed = 0;
+  bool judged = true;
   // Printed first, so that a run that crashes can still be repeated.
   Print("Random user sessions %d to %d of seed %u\n", options.firstSession,
         options.firstSession + options.randomSessions - 1, options.seed);
   SetReportQuiet(true);
-  for (int i = 0; i < options.randomSessions; ++i) {
-    if (!RunOneSession(session, options, options.firstSession + i)) ++failed;
+  // Input that cannot reach the dialog once will not reach it later either.
+  for (int i = 0; judged && i < options.randomSessions; ++i) {
+    SessionEnd end = RunOneSession(session, options, options.firstSession + i);
+    if (end == SessionEnd::kFailed) ++failed;
+    judged = end != SessionEnd::kNotJudged;
   }
   SetReportQuiet(false);
   QueryPerformanceCounter(&finished);
@@ -104,4 +119,5 @@ void RunRandomSessions(Session* session, const Options& options) {
   Print("Random sessions: %d run (seed %u, first %d), %d failed\n", options.randomSessions,
         options.seed, options.firstSession, failed);
   Print("  %.1f ms a session\n", seconds * 1000.0 / options.randomSessions);
+  return judged;
 }

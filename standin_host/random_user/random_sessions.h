@@ -10,5 +10,7 @@
 
 // Runs sessions first .. first + count - 1 of options.seed, reports each
 // failure with its repro command, prints the tally and puts the settings
-// file back as it was.
-void RunRandomSessions(Session* session, const Options& options);
+// file back as it was. False when the user's input could not reach the
+// dialog on this computer (a CANNOT JUDGE line says why); the sessions stop
+// there.
+bool RunRandomSessions(Session* session, const Options& options);

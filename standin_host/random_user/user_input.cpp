@@ -13,36 +13,116 @@ HWND ListOf(HWND combo) {
 
 bool Dropped(HWND combo) { return SendMessageW(combo, CB_GETDROPPEDSTATE, 0, 0) != FALSE; }
 
-void PostWheel(HWND dialog, POINT screen, int delta) {
-  HWND target = WindowFromPoint(screen);
-  if (target == nullptr) target = dialog;
-  PostMessageW(target, WM_MOUSEWHEEL, MAKEWPARAM(0, static_cast<WORD>(delta)),
-               MAKELPARAM(screen.x, screen.y));
+// Input goes to windows of the dialog's thread in this process, nowhere else.
+bool OwnWindow(HWND dialog, HWND window) {
+  DWORD process = 0;
+  DWORD thread = window != nullptr ? GetWindowThreadProcessId(window, &process) : 0;
+  return thread != 0 && process == GetCurrentProcessId() &&
+         thread == GetWindowThreadProcessId(dialog, nullptr);
+}
+
+GUITHREADINFO DialogThreadInput(HWND dialog) {
+  GUITHREADINFO info = {};
+  info.cbSize = sizeof info;
+  GetGUIThreadInfo(GetWindowThreadProcessId(dialog, nullptr), &info);
+  return info;
+}
+
+bool Covers(HWND window, POINT screen) {
+  RECT rect = {};
+  return IsWindowVisible(window) && GetWindowRect(window, &rect) && PtInRect(&rect, screen);
 }
 
 LRESULT HitTest(HWND window, int x, int y) {
   return SendMessageW(window, WM_NCHITTEST, 0, MAKELPARAM(x, y));
 }
 
+// The child under the point as the platform picks it: the topmost visible
+// one that is enabled and not transparent to the mouse (a group box, a
+// label), or null.
+HWND ChildAt(HWND parent, POINT screen) {
+  for (HWND child = GetWindow(parent, GW_CHILD); child != nullptr;
+       child = GetWindow(child, GW_HWNDNEXT)) {
+    if (!Covers(child, screen) || !IsWindowEnabled(child)) continue;
+    if (HitTest(child, screen.x, screen.y) == HTTRANSPARENT) continue;
+    HWND inner = ChildAt(child, screen);
+    return inner != nullptr ? inner : child;
+  }
+  return nullptr;
+}
+
+// A combo box's list while it is dropped down, or null.
+HWND DroppedListAt(HWND dialog, POINT screen) {
+  for (HWND child = GetWindow(dialog, GW_CHILD); child != nullptr;
+       child = GetWindow(child, GW_HWNDNEXT)) {
+    COMBOBOXINFO info = {};
+    info.cbSize = sizeof info;
+    if (GetComboBoxInfo(child, &info) && info.hwndList != nullptr && Covers(info.hwndList, screen))
+      return info.hwndList;
+  }
+  return nullptr;
+}
+
+// The dialog's window under a screen point, as it would be with nothing
+// else on the desktop: the dropped-down list, which lies above the dialog,
+// then a control, then the dialog itself; null outside them all.
+HWND DialogWindowAt(HWND dialog, POINT screen) {
+  HWND list = DroppedListAt(dialog, screen);
+  if (list != nullptr) return list;
+  if (!Covers(dialog, screen)) return nullptr;
+  HWND child = ChildAt(dialog, screen);
+  return child != nullptr ? child : dialog;
+}
+
+std::string Unreachable(const char* what, POINT screen) {
+  return std::string(what) + " at (" + std::to_string(screen.x) + ", " + std::to_string(screen.y) +
+         ")";
+}
+
+// Checks the target before anything is posted to it.
+bool Reachable(HWND dialog, HWND target, const char* what, POINT screen, std::string* unreachable) {
+  if (target != nullptr && OwnWindow(dialog, target)) return true;
+  *unreachable = Unreachable(what, screen);
+  return false;
+}
+
+bool PostWheel(HWND dialog, POINT screen, int delta, std::string* unreachable) {
+  HWND target = DialogWindowAt(dialog, screen);
+  if (!Reachable(dialog, target, "no window of the dialog under the wheel", screen, unreachable))
+    return false;
+  PostMessageW(target, WM_MOUSEWHEEL, MAKEWPARAM(0, static_cast<WORD>(delta)),
+               MAKELPARAM(screen.x, screen.y));
+  return true;
+}
+
 // A press on the caption arrives as its non-client message with the hit-test
 // code; the platform then tracks the button until it is released, taking the
 // release as a client message of the window that has captured the mouse.
-void PostCaptionClick(HWND dialog, POINT screen) {
+bool PostCaptionClick(HWND dialog, POINT screen, std::string* unreachable) {
+  if (!Reachable(dialog, Covers(dialog, screen) ? dialog : nullptr,
+                 "the dialog's caption is not shown", screen, unreachable))
+    return false;
   LRESULT hit = HitTest(dialog, screen.x, screen.y);
   PostMessageW(dialog, WM_NCLBUTTONDOWN, static_cast<WPARAM>(hit), MAKELPARAM(screen.x, screen.y));
   POINT client = screen;
   ScreenToClient(dialog, &client);
   PostMessageW(dialog, WM_LBUTTONUP, 0, MAKELPARAM(client.x, client.y));
+  return true;
 }
 
-void PostMouse(HWND dialog, UINT message, POINT screen) {
-  HWND target = GetCapture();
-  if (target == nullptr) target = WindowFromPoint(screen);
-  if (target == nullptr) target = dialog;
+bool PostMouse(HWND dialog, UINT message, POINT screen, std::string* unreachable) {
+  HWND target = DialogThreadInput(dialog).hwndCapture;
+  const char* what = "the mouse is captured by a window not of the dialog";
+  if (target == nullptr) {
+    target = DialogWindowAt(dialog, screen);
+    what = "no window of the dialog under the click";
+  }
+  if (!Reachable(dialog, target, what, screen, unreachable)) return false;
   POINT client = screen;
   ScreenToClient(target, &client);
   WPARAM buttons = message == WM_LBUTTONDOWN ? MK_LBUTTON : 0;
   PostMessageW(target, message, buttons, MAKELPARAM(client.x, client.y));
+  return true;
 }
 
 // Repeat count 1 and the scan code, as a keyboard reports them; a release
@@ -55,22 +135,30 @@ LPARAM KeyData(WPARAM virtualKey, bool release, bool alt) {
   return static_cast<LPARAM>(data);
 }
 
-void PostKey(HWND dialog, UINT message, WPARAM virtualKey, bool release, bool alt) {
-  HWND target = GetFocus();
+// A key goes to the focus of the dialog's thread, or to the dialog when no
+// control has it.
+bool PostKey(HWND dialog, UINT message, WPARAM virtualKey, bool release, bool alt,
+             std::string* unreachable) {
+  HWND target = DialogThreadInput(dialog).hwndFocus;
   if (target == nullptr) target = dialog;
+  if (!OwnWindow(dialog, target)) {
+    *unreachable = "the keyboard focus is on a window not of the dialog";
+    return false;
+  }
   PostMessageW(target, message, virtualKey, KeyData(virtualKey, release, alt));
+  return true;
 }
 
 // A key held down shows in the thread's key state from the moment its
 // message is taken from the queue; the dialog manager reads Shift there.
-void HoldShift(HWND dialog, bool down) {
+bool HoldShift(HWND dialog, bool down, std::string* unreachable) {
   BYTE state[256];
   GetKeyboardState(state);
   for (int key : {VK_SHIFT, VK_LSHIFT}) {
     state[key] = static_cast<BYTE>(down ? state[key] | 0x80 : state[key] & ~0x80);
   }
   SetKeyboardState(state);
-  PostKey(dialog, down ? WM_KEYDOWN : WM_KEYUP, VK_SHIFT, !down, false);
+  return PostKey(dialog, down ? WM_KEYDOWN : WM_KEYUP, VK_SHIFT, !down, false, unreachable);
 }
 
 }  // namespace
@@ -134,39 +222,35 @@ bool CloseBoxCentre(HWND window, POINT* point) {
   return right > frame.left;
 }
 
-void DeliverInput(HWND dialog, const InputEvent& event) {
+bool DeliverInput(HWND dialog, const InputEvent& event, std::string* unreachable) {
+  if (!IsWindowVisible(dialog)) {
+    *unreachable = "the dialog is not shown";
+    return false;
+  }
   switch (event.kind) {
     case InputKind::kButtonDown:
-      PostMouse(dialog, WM_LBUTTONDOWN, event.screenPoint);
-      break;
+      return PostMouse(dialog, WM_LBUTTONDOWN, event.screenPoint, unreachable);
     case InputKind::kButtonUp:
-      PostMouse(dialog, WM_LBUTTONUP, event.screenPoint);
-      break;
+      return PostMouse(dialog, WM_LBUTTONUP, event.screenPoint, unreachable);
     case InputKind::kKeyDown:
-      PostKey(dialog, WM_KEYDOWN, event.virtualKey, false, false);
-      break;
+      return PostKey(dialog, WM_KEYDOWN, event.virtualKey, false, false, unreachable);
     case InputKind::kKeyUp:
-      PostKey(dialog, WM_KEYUP, event.virtualKey, true, false);
-      break;
+      return PostKey(dialog, WM_KEYUP, event.virtualKey, true, false, unreachable);
     case InputKind::kAltKeyDown:
-      PostKey(dialog, WM_SYSKEYDOWN, event.virtualKey, false, true);
-      break;
+      return PostKey(dialog, WM_SYSKEYDOWN, event.virtualKey, false, true, unreachable);
     case InputKind::kAltKeyUp:
-      PostKey(dialog, WM_SYSKEYUP, event.virtualKey, true, true);
-      break;
+      return PostKey(dialog, WM_SYSKEYUP, event.virtualKey, true, true, unreachable);
     case InputKind::kShiftDown:
     case InputKind::kShiftUp:
-      HoldShift(dialog, event.kind == InputKind::kShiftDown);
-      break;
+      return HoldShift(dialog, event.kind == InputKind::kShiftDown, unreachable);
     case InputKind::kWheel:
-      PostWheel(dialog, event.screenPoint, event.wheelDelta);
-      break;
+      return PostWheel(dialog, event.screenPoint, event.wheelDelta, unreachable);
     case InputKind::kCaptionClick:
-      PostCaptionClick(dialog, event.screenPoint);
-      break;
+      return PostCaptionClick(dialog, event.screenPoint, unreachable);
     case InputKind::kClose:
       // The caption's close box, as the window menu delivers it.
       PostMessageW(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
-      break;
+      return true;
   }
+  return false;
 }

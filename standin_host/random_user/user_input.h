@@ -3,9 +3,16 @@
 // visible window under the pointer (a click on a disabled control reaches
 // the dialog behind it); a key goes to the window with the keyboard focus.
 // Every message is posted, so the dialog's own modal loop handles it.
+//
+// Only the dialog's own windows ever get input: the window under a point is
+// found from the dialog's geometry (its controls and its dropped-down list),
+// never from what the desktop shows there, so another program's window over
+// the dialog neither takes the input nor keeps it from the control beneath.
 #pragma once
 
 #include <windows.h>
+
+#include <string>
 
 enum class InputKind {
   kButtonDown,
@@ -45,5 +52,7 @@ bool DroppedListCentre(HWND combo, POINT* point);
 // where the platform's hit test finds it; false when there is none.
 bool CloseBoxCentre(HWND window, POINT* point);
 
-// Posts the event to the window that would receive it.
-void DeliverInput(HWND dialog, const InputEvent& event);
+// Posts the event to the window of the dialog that would receive it. False,
+// with what stood in the way in `unreachable`, when no window of the
+// dialog's thread would: nothing is posted then.
+bool DeliverInput(HWND dialog, const InputEvent& event, std::string* unreachable);

@@ -2,6 +2,7 @@
 
 #include "standin_host/console.h"
 #include "standin_host/dialog_timing.h"
+#include "standin_host/progress.h"
 
 namespace {
 
@@ -76,6 +77,7 @@ intptr_t PLUGIN_CALL RunModalDialog(HostDialogService* self, void* instance, int
                   instance, static_cast<void*>(runner->scopeModule));
   }
   Print("  RunModalDialog: dialog %d\n", static_cast<int>(dialogId));
+  ProgressStep("dialog %d opening", static_cast<int>(dialogId));
   INT_PTR result = RunForUser(runner, static_cast<HINSTANCE>(instance), dialogId,
                               reinterpret_cast<DLGPROC>(proc));
   runner->lastResult = result;
@@ -84,6 +86,7 @@ intptr_t PLUGIN_CALL RunModalDialog(HostDialogService* self, void* instance, int
              static_cast<int>(dialogId), MaskedAddress(reinterpret_cast<const void*>(proc)),
              static_cast<int>(result), DialogResultName(result));
   Print("  Dialog returned %d (%s)\n", static_cast<int>(result), DialogResultName(result));
+  ProgressStep("dialog %d returned %d", static_cast<int>(dialogId), static_cast<int>(result));
   return result;
 }
 

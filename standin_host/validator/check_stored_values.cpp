@@ -1,24 +1,15 @@
 #include "standin_host/validator/check_stored_values.h"
 
-#include <stdio.h>
-
-#include <memory>
-
 #include "standin_host/console.h"
-#include "standin_host/dialog_driver.h"
+#include "standin_host/progress.h"
 #include "standin_host/random_user/stored_values.h"
 #include "standin_host/validator/check_support.h"
+#include "standin_host/validator/open_dialogs.h"
 
 namespace {
 
 // Long enough for any timer or message a dialog might use to end itself.
 constexpr DWORD kQuietMs = 1000;
-// As long as a user waits for a click to end the dialog.
-constexpr DWORD kEndMs = 5000;
-// How often a held dialog's user looks whether the check wants it ended.
-constexpr UINT kPollMs = 20;
-constexpr UINT_PTR kPollTimer = 0x5E;
-const wchar_t kRunProperty[] = L"StandinHostUserRun";
 const char kNotPlanted[] = "the starting file to be planted; it could not be";
 
 struct StartingCase {
@@ -50,119 +41,6 @@ std::vector<StartingCase> StartingCases() {
   return cases;
 }
 
-// The user of one dialog: looks at it until `endNow` is set (by the check,
-// on whichever thread), then ends it with OK or Cancel.
-struct UserRun {
-  ShownValues expected;
-  int ending;  // IDOK or IDCANCEL
-  volatile LONG endNow;
-  HANDLE opened;  // set once the dialog is shown and judged; may be null
-  DWORD openedAt;
-  bool userEnded;
-  ShownValues shownAtEnding;
-  std::string failure;
-};
-
-UserRun RunEndedBy(int ending, bool endAtOnce) {
-  return UserRun{{}, ending, endAtOnce ? 1 : 0, nullptr, 0, false, {}, std::string()};
-}
-
-void EndAsUser(HWND dialog, UserRun* run) {
-  run->shownAtEnding = ViewDialog(dialog).values;
-  run->userEnded = true;
-  ClickButton(dialog, run->ending);
-}
-
-void CALLBACK OnPoll(HWND dialog, UINT, UINT_PTR timer, DWORD) {
-  UserRun* run = static_cast<UserRun*>(GetPropW(dialog, kRunProperty));
-  if (run == nullptr || InterlockedCompareExchange(&run->endNow, 0, 0) == 0) return;
-  KillTimer(dialog, timer);
-  RemovePropW(dialog, kRunProperty);
-  EndAsUser(dialog, run);
-}
-
-void OnOpened(HWND dialog, void* context) {
-  UserRun* run = static_cast<UserRun*>(context);
-  run->openedAt = GetTickCount();
-  DialogView view = ViewDialog(dialog);
-  std::string broken = BrokenRule(view);
-  if (!broken.empty()) {
-    run->failure = "a state the rules allow when it opens; " + broken;
-  } else if (!(view.values == run->expected)) {
-    run->failure = "it to open showing " + DescribeValues(run->expected) + "; it shows " +
-                   DescribeValues(view.values);
-  }
-  if (InterlockedCompareExchange(&run->endNow, 0, 0) != 0) {
-    EndAsUser(dialog, run);
-  } else {
-    SetPropW(dialog, kRunProperty, run);
-    SetTimer(dialog, kPollTimer, kPollMs, OnPoll);
-  }
-  if (run->opened != nullptr) SetEvent(run->opened);
-}
-
-// One opening of the dialog through the session's tools, on this thread.
-void OpenAndEnd(Session* session, UserRun* run) {
-  DialogRunner* runner = &session->host.dialogRunner;
-  runner->actor = OnOpened;
-  runner->actorContext = run;
-  RunTools(session);
-  runner->actor = nullptr;
-  if (session->lastInvokeStatus != STATUS_OK && run->failure.empty()) {
-    char status[16];
-    snprintf(status, sizeof status, "0x%08X", session->lastInvokeStatus);
-    run->failure = std::string("Invoke to succeed; it returned ") + status;
-  }
-  if (!run->userEnded && run->failure.empty()) {
-    run->failure =
-        "it to stay open until the user acts; it ended by itself with " +
-        std::to_string(runner->lastResult) +
-        (run->openedAt == 0
-             ? std::string(" before it was shown")
-             : " after " + std::to_string(GetTickCount() - run->openedAt) + " ms with no action");
-  } else if (run->failure.empty() && runner->lastResult != run->ending) {
-    run->failure = std::string("the ") + (run->ending == IDOK ? "OK" : "Cancel") +
-                   " button to end it with " + std::to_string(run->ending) + "; it ended with " +
-                   std::to_string(runner->lastResult);
-  }
-}
-
-// One starting file's dialog held open by a copy of the plug-in under a file
-// name of its own, on a thread of its own. Copies share none of the
-// plug-in's globals, so every file's quiet second passes at the same time,
-// as if each had its own host process.
-struct HeldDialog {
-  const StartingCase* row;
-  Options options;  // names the copy
-  DialogScript unused;
-  Session session;
-  Ledger ledger;
-  UserRun run;
-  bool registered;
-  volatile LONG abandoned;  // the check stopped before this file's turn
-  HANDLE loaded;
-  HANDLE go;
-  HANDLE invoked;  // Invoke has returned; the plug-in is not yet unloaded
-  HANDLE thread;
-  FileState planted;
-};
-
-DWORD WINAPI HoldDialog(void* parameter) {
-  HeldDialog* held = static_cast<HeldDialog*>(parameter);
-  bool begun = BeginSession(held->options, &held->unused, &held->session, &held->ledger);
-  held->registered = begun && RegisterAll(&held->session);
-  SetEvent(held->loaded);
-  WaitForSingleObject(held->go, INFINITE);
-  if (held->registered && InterlockedCompareExchange(&held->abandoned, 0, 0) == 0) {
-    OpenAndEnd(&held->session, &held->run);
-  }
-  SetEvent(held->invoked);
-  if (begun) EndSession(&held->session, &held->ledger);
-  return 0;
-}
-
-bool Ended(HANDLE event) { return WaitForSingleObject(event, 0) == WAIT_OBJECT_0; }
-
 // What changed in the file since `planted`, after "`expected` to leave it alone".
 std::string Written(const FileState& planted, const char* expected) {
   FileState now = ReadFileState(SettingsFilePath());
@@ -171,81 +49,32 @@ std::string Written(const FileState& planted, const char* expected) {
          FileChange(planted, now);
 }
 
-// Plants the held dialog's file and lets its thread open the dialog; the
-// first thing wrong.
-std::string OpenHeld(HeldDialog* held, Ledger* ledger) {
-  if (!held->registered) return "a copy of the plug-in under its own name to load and register";
-  if (!PlantSettingsFile(held->row->bytes, ledger)) return kNotPlanted;
-  held->planted = ReadFileState(SettingsFilePath());
-  held->run.expected = OpeningValues();
-  SetEvent(held->go);
-  HANDLE either[] = {held->run.opened, held->invoked};
-  WaitForMultipleObjects(2, either, FALSE, INFINITE);
-  if (Ended(held->invoked) && !held->run.failure.empty()) return held->run.failure;
-  return Written(held->planted, "the dialogs open so far");
+// Plants the case's file and lets its held dialog open on it; the first
+// thing wrong.
+std::string OpenOnFile(HeldDialog* held, const StartingCase& row, FileState* planted,
+                       Ledger* ledger) {
+  if (!HeldRegistered(*held))
+    return "a copy of the plug-in under its own name to load and register";
+  if (!PlantSettingsFile(row.bytes, ledger)) return kNotPlanted;
+  *planted = ReadFileState(SettingsFilePath());
+  std::string failure = OpenHeldDialog(held, OpeningValues());
+  if (!failure.empty()) return failure;
+  return Written(*planted, "the dialogs open so far");
 }
 
 // After the quiet second: plants the file again and ends the dialog with
 // Cancel; Cancel, then unloading, must leave it alone.
-std::string CancelHeld(HeldDialog* held, Ledger* ledger) {
-  if (Ended(held->invoked)) return held->run.failure;  // ended by itself
-  if (!PlantSettingsFile(held->row->bytes, ledger)) return kNotPlanted;
-  held->planted = ReadFileState(SettingsFilePath());
-  InterlockedExchange(&held->run.endNow, 1);
-  if (WaitForSingleObject(held->invoked, kEndMs) != WAIT_OBJECT_0) {
-    return "the Cancel button to end it within 5 s; it is still open";
-  }
-  if (!held->run.failure.empty()) return held->run.failure;
-  std::string written = Written(held->planted, "Cancel, with the later files' dialogs still open,");
+std::string CancelOnFile(HeldDialog* held, const StartingCase& row, Ledger* ledger) {
+  if (CurrentState(*held) >= HeldState::kEnded) return EndHeldDialog(held);  // ended by itself
+  if (!PlantSettingsFile(row.bytes, ledger)) return kNotPlanted;
+  FileState planted = ReadFileState(SettingsFilePath());
+  std::string failure = EndHeldDialog(held);
+  if (!failure.empty()) return failure;
+  std::string written = Written(planted, "Cancel, with the later files' dialogs still open,");
   if (!written.empty()) return written;
-  WaitForSingleObject(held->thread, INFINITE);
-  return Written(held->planted,
+  if (!UnloadHeldDialog(held)) return "unloading the plug-in after Cancel to finish; it did not";
+  return Written(planted,
                  "unloading the plug-in after Cancel, with the later files' dialogs still open,");
-}
-
-std::unique_ptr<HeldDialog> StartHeld(const Options& options, const StartingCase* row, int number) {
-  std::unique_ptr<HeldDialog> held(new HeldDialog{});
-  held->row = row;
-  held->options = options;
-  held->options.pluginPath = PluginCopyPath(options.pluginPath, number);
-  held->unused = DialogScript{{}, DialogEnding::kCancel, std::wstring()};
-  held->ledger = Ledger{0, 0};
-  held->run = RunEndedBy(IDCANCEL, false);
-  held->run.opened = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  held->loaded = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  held->go = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  held->invoked = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  if (CopyFileW(options.pluginPath.c_str(), held->options.pluginPath.c_str(), FALSE)) {
-    held->thread = CreateThread(nullptr, 0, HoldDialog, held.get(), 0, nullptr);
-  }
-  if (held->thread == nullptr) SetEvent(held->loaded);
-  return held;
-}
-
-// Lets every thread finish, adds what their sessions found, removes the copies.
-// A thread whose dialog will not end keeps its record until the process ends.
-void FinishHeld(std::vector<std::unique_ptr<HeldDialog>>* dialogs, Ledger* ledger) {
-  for (auto& held : *dialogs) {
-    InterlockedExchange(&held->abandoned, 1);
-    InterlockedExchange(&held->run.endNow, 1);
-    SetEvent(held->go);
-  }
-  DWORD start = GetTickCount();
-  for (auto& held : *dialogs) {
-    DWORD waited = GetTickCount() - start;
-    DWORD left = waited < kEndMs ? kEndMs - waited : 0;
-    if (held->thread != nullptr && WaitForSingleObject(held->thread, left) != WAIT_OBJECT_0) {
-      static_cast<void>(held.release());
-      continue;
-    }
-    if (held->thread != nullptr) CloseHandle(held->thread);
-    ledger->problems += held->ledger.problems;
-    CloseHandle(held->run.opened);
-    CloseHandle(held->loaded);
-    CloseHandle(held->go);
-    CloseHandle(held->invoked);
-    DeleteFileW(held->options.pluginPath.c_str());
-  }
 }
 
 // Every file's dialog open at once, each on the file it was opened on, a
@@ -253,34 +82,36 @@ void FinishHeld(std::vector<std::unique_ptr<HeldDialog>>* dialogs, Ledger* ledge
 // why, the number of cases when the quiet second itself failed, or -1.
 int JudgeQuietAndCancel(const Options& options, const std::vector<StartingCase>& cases,
                         Ledger* ledger, std::string* failure) {
-  std::vector<std::unique_ptr<HeldDialog>> dialogs;
-  for (size_t i = 0; i < cases.size(); ++i) {
-    dialogs.push_back(StartHeld(options, &cases[i], static_cast<int>(i) + 2));
-  }
-  for (auto& held : dialogs) WaitForSingleObject(held->loaded, INFINITE);
+  int count = static_cast<int>(cases.size());
+  ProgressStep("loading a copy of the plug-in for each of %d starting files", count);
+  std::vector<HeldDialog*> dialogs = StartHeldDialogs(options, count, 2);
+  FileState lastPlanted = {};
   int failed = -1;
-  for (size_t i = 0; failed < 0 && i < dialogs.size(); ++i) {
-    *failure = OpenHeld(dialogs[i].get(), ledger);
-    if (!failure->empty()) failed = static_cast<int>(i);
+  for (int i = 0; failed < 0 && i < count; ++i) {
+    ProgressStep("case %d: opening its dialog", i + 1);
+    *failure = OpenOnFile(dialogs[i], cases[i], &lastPlanted, ledger);
+    if (!failure->empty()) failed = i;
   }
   if (failed < 0) {
+    ProgressStep("every dialog open: a quiet second");
     Sleep(kQuietMs);
     // Each Cancel plants its file afresh, so a write meanwhile shows only here.
-    *failure = Written(dialogs.back()->planted, "the dialogs, open with no action,");
-    if (!failure->empty()) failed = static_cast<int>(dialogs.size());
+    *failure = Written(lastPlanted, "the dialogs, open with no action,");
+    if (!failure->empty()) failed = count;
   }
-  for (size_t i = 0; failed < 0 && i < dialogs.size(); ++i) {
-    *failure = CancelHeld(dialogs[i].get(), ledger);
-    if (!failure->empty()) failed = static_cast<int>(i);
+  for (int i = 0; failed < 0 && i < count; ++i) {
+    ProgressStep("case %d: Cancel", i + 1);
+    *failure = CancelOnFile(dialogs[i], cases[i], ledger);
+    if (!failure->empty()) failed = i;
   }
-  FinishHeld(&dialogs, ledger);
+  FinishHeldDialogs(&dialogs, ledger);
   return failed;
 }
 
 // OK at once on a fresh opening: the file must hold exactly what was shown.
 std::string JudgeOk(Session* session, const StartingCase& row, Ledger* ledger) {
   if (!PlantSettingsFile(row.bytes, ledger)) return kNotPlanted;
-  UserRun ok = RunEndedBy(IDOK, true);
+  DialogUser ok = UserEndingWith(IDOK, true);
   ok.expected = OpeningValues();
   OpenAndEnd(session, &ok);
   if (!ok.failure.empty()) return ok.failure;
@@ -305,6 +136,7 @@ bool CheckStoredValues(const Options& options) {
   bool begun = failed < 0 && BeginSession(options, &unused, &session, &ledger);
   bool registered = begun && RegisterAll(&session);
   for (size_t i = 0; registered && failed < 0 && i < cases.size(); ++i) {
+    ProgressStep("case %u: OK", static_cast<unsigned>(i + 1));
     failure = JudgeOk(&session, cases[i], &ledger);
     if (!failure.empty()) failed = static_cast<int>(i);
   }

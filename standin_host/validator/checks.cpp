@@ -1,6 +1,7 @@
 #include "standin_host/validator/checks.h"
 
 #include "standin_host/console.h"
+#include "standin_host/progress.h"
 #include "standin_host/validator/check_conditions.h"
 #include "standin_host/validator/check_dialog.h"
 #include "standin_host/validator/check_module.h"
@@ -10,22 +11,21 @@
 namespace {
 
 const CheckInfo kChecks[] = {
-    {"file", 60, CheckFile},
-    {"repeated-load", 120, CheckRepeatedLoad},
-    {"second-copy", 60, CheckSecondCopy},
-    {"ending-ok", 60, CheckEndingOk},
-    {"ending-enter", 60, CheckEndingEnter},
-    {"ending-cancel", 60, CheckEndingCancel},
-    {"ending-escape", 60, CheckEndingEscape},
-    {"ending-close-box", 60, CheckEndingCloseBox},
-    {"settings-file-touched-only-by-ok", 60, CheckTouchedOnlyByOk},
-    {"shown-is-stored", 60, CheckShownIsStored},
-    // Loads a copy of the plug-in for each of its starting files.
-    {"stored-values", 120, CheckStoredValues},
-    {"worker-threads", 60, CheckWorkerThreads},
-    {"foreign-resource-scope", 60, CheckForeignResourceScope},
-    {"allocation-refused", 120, CheckAllocationRefused},
-    {"settings-file-refuses-write", 60, CheckRefusedWrite},
+    {"file", CheckFile},
+    {"repeated-load", CheckRepeatedLoad},
+    {"second-copy", CheckSecondCopy},
+    {"ending-ok", CheckEndingOk},
+    {"ending-enter", CheckEndingEnter},
+    {"ending-cancel", CheckEndingCancel},
+    {"ending-escape", CheckEndingEscape},
+    {"ending-close-box", CheckEndingCloseBox},
+    {"settings-file-touched-only-by-ok", CheckTouchedOnlyByOk},
+    {"shown-is-stored", CheckShownIsStored},
+    {"stored-values", CheckStoredValues},
+    {"worker-threads", CheckWorkerThreads},
+    {"foreign-resource-scope", CheckForeignResourceScope},
+    {"allocation-refused", CheckAllocationRefused},
+    {"settings-file-refuses-write", CheckRefusedWrite},
 };
 
 }  // namespace
@@ -40,6 +40,7 @@ int RunCheck(const Options& options) {
   for (const CheckInfo& check : kChecks) {
     if (name != check.name) continue;
     Print("Check %s on %s\n", check.name, Utf8FromWide(options.pluginPath.c_str()).c_str());
+    ProgressStep("check %s", check.name);
     bool passed = check.run(options);
     Print("Check %s: %s\n", check.name, passed ? "passed" : "failed");
     return passed ? 0 : 1;

@@ -9,9 +9,6 @@
 
 struct CheckInfo {
   const char* name;
-  // Generous: a check takes seconds even under emulation; only a plug-in
-  // that hangs reaches it.
-  int timeLimitSeconds;
   // True when the plug-in passed; every problem is printed as a PROBLEM line.
   bool (*run)(const Options& options);
 };

@@ -18,12 +18,16 @@ namespace {
 const char kRandomSessionsCheck[] = "random-user-sessions";
 // Sessions per child process: a hang or crash costs one batch, not the run.
 constexpr int kSessionsPerBatch = 50;
-constexpr int kBatchTimeLimitSeconds = 600;
+// A check's steps take seconds even on a slow desktop; only a plug-in that
+// hangs goes this long without one.
+constexpr int kNoProgressLimitSeconds = 60;
+// What a check prints when this computer, not the plug-in, kept it from
+// judging (no window of the dialog where the user would click, say).
+const char kCannotJudge[] = "CANNOT JUDGE: ";
 
-// One child process of a check: its command line and time limit.
+// One child process of a check: its command line.
 struct ChildTask {
   std::wstring arguments;
-  int timeLimitSeconds;
 };
 
 struct PlannedCheck {
@@ -31,9 +35,13 @@ struct PlannedCheck {
   std::vector<ChildTask> tasks;
 };
 
+enum class Outcome { kPassed, kFailed, kNotJudged };
+
 struct Verdict {
-  bool passed;
-  std::string reason;  // FAIL: what was expected, what happened; PASS: a note or ""
+  Outcome outcome;
+  // FAIL: what was expected, what happened; PASS: a note or ""; not judged:
+  // what this computer did not allow.
+  std::string reason;
 };
 
 std::vector<std::string> SplitNames(const std::wstring& list) {
@@ -57,9 +65,9 @@ bool Wanted(const std::vector<std::string>& only, const std::string& name) {
   return false;
 }
 
-// Every child uses the heap the validator was given.
-std::wstring HeapArgument(const Options& options) {
-  return options.plainHeap ? L" --heap plain" : L"";
+// Every child uses the heap the validator was given, and tells its steps.
+std::wstring ChildOptions(const Options& options) {
+  return options.plainHeap ? L" --progress --heap plain" : L" --progress";
 }
 
 PlannedCheck RandomSessionsPlan(const Options& options, uint32_t seed) {
@@ -69,8 +77,8 @@ PlannedCheck RandomSessionsPlan(const Options& options, uint32_t seed) {
     if (count > kSessionsPerBatch) count = kSessionsPerBatch;
     std::wstring arguments = L"--random-sessions " + std::to_wstring(count) + L" --seed " +
                              std::to_wstring(seed) + L" --first-session " + std::to_wstring(first) +
-                             HeapArgument(options);
-    plan.tasks.push_back(ChildTask{arguments, kBatchTimeLimitSeconds});
+                             ChildOptions(options);
+    plan.tasks.push_back(ChildTask{arguments});
   }
   return plan;
 }
@@ -89,8 +97,8 @@ bool PlanChecks(const Options& options, uint32_t seed, std::vector<PlannedCheck>
   if (!error->empty()) return false;
   for (size_t i = 0; i < count; ++i) {
     if (!Wanted(only, checks[i].name)) continue;
-    std::wstring arguments = L"--check " + WideFromUtf8(checks[i].name) + HeapArgument(options);
-    plans->push_back(PlannedCheck{checks[i].name, {{arguments, checks[i].timeLimitSeconds}}});
+    std::wstring arguments = L"--check " + WideFromUtf8(checks[i].name) + ChildOptions(options);
+    plans->push_back(PlannedCheck{checks[i].name, {ChildTask{arguments}}});
   }
   if (options.sessions > 0 && Wanted(only, kRandomSessionsCheck)) {
     plans->push_back(RandomSessionsPlan(options, seed));
@@ -117,36 +125,52 @@ std::string LastLine(const std::string& output) {
   return output.substr(start == std::string::npos ? 0 : start + 1, end + 1 - (start + 1));
 }
 
-Verdict Judge(const ChildRun& run, int timeLimitSeconds) {
-  if (!run.started) return Verdict{false, "the check's process could not be started"};
+Verdict Judge(const ChildRun& run, int limitSeconds) {
+  if (!run.started) return Verdict{Outcome::kFailed, "the check's process could not be started"};
   std::string problem = FirstLineAfter(run.output, "PROBLEM: ");
   char text[160];
   if (run.timedOut) {
-    snprintf(text, sizeof text, "expected the check to finish within %d s; it hung%s",
-             timeLimitSeconds, problem.empty() ? "" : " after: ");
-    return Verdict{false, text + problem};
+    snprintf(text, sizeof text,
+             "expected the check to go on; it made no progress for %d s after: ", limitSeconds);
+    std::string step = run.lastStep.empty() ? "its start" : run.lastStep;
+    return Verdict{Outcome::kFailed,
+                   text + step + (problem.empty() ? "" : " (first problem: " + problem + ")")};
   }
-  if (run.exitCode == 0) return Verdict{true, FirstLineAfter(run.output, "NOTE: ")};
-  if (!problem.empty()) return Verdict{false, problem};
+  if (run.exitCode == 0) return Verdict{Outcome::kPassed, FirstLineAfter(run.output, "NOTE: ")};
+  if (!problem.empty()) return Verdict{Outcome::kFailed, problem};
+  std::string unjudged = FirstLineAfter(run.output, kCannotJudge);
+  if (!unjudged.empty()) return Verdict{Outcome::kNotJudged, unjudged};
   if (run.exitCode >= 0xC0000000u) {
     snprintf(text, sizeof text, "expected the plug-in to run; the process crashed (0x%08lX)",
              run.exitCode);
-    return Verdict{false, text};
+    return Verdict{Outcome::kFailed, text};
   }
   // The stand-in host's own complaints (a command line it does not take, a
   // file it cannot load) begin with its name.
   std::string complaint = FirstLineAfter(run.output, "standin_host: ");
   snprintf(text, sizeof text, "exit %lu: ", run.exitCode);
-  return Verdict{false, text + (complaint.empty() ? LastLine(run.output) : complaint)};
+  return Verdict{Outcome::kFailed, text + (complaint.empty() ? LastLine(run.output) : complaint)};
+}
+
+const char* OutcomeName(Outcome outcome) {
+  switch (outcome) {
+    case Outcome::kPassed:
+      return "PASS";
+    case Outcome::kFailed:
+      return "FAIL";
+    case Outcome::kNotJudged:
+      break;
+  }
+  return "NOT JUDGED";
 }
 
 // Every child process is followed by the user's settings file put back;
 // false, with the reason in `restoreError`, when that failed.
 Verdict RunPlannedCheck(const PlannedCheck& plan, const Options& options,
                         const std::wstring& plugin, std::string* log, std::string* restoreError) {
-  Verdict verdict = {true, std::string()};
+  Verdict verdict = {Outcome::kPassed, std::string()};
+  int limit = options.timeLimitSeconds > 0 ? options.timeLimitSeconds : kNoProgressLimitSeconds;
   for (const ChildTask& task : plan.tasks) {
-    int limit = options.timeLimitSeconds > 0 ? options.timeLimitSeconds : task.timeLimitSeconds;
     std::wstring command = Quoted(OwnProgramPath()) + L" " + task.arguments + L" " + Quoted(plugin);
     BeforeEachCheck();
     DWORD started = GetTickCount();
@@ -155,12 +179,13 @@ Verdict RunPlannedCheck(const PlannedCheck& plan, const Options& options,
     snprintf(took, sizeof took, " (%.1f s)", (GetTickCount() - started) / 1000.0);
     bool restored = PutBackSettingsFile(restoreError);
     Verdict part = Judge(run, limit);
-    *log += "=== " + plan.name + ": " + Utf8FromWide(command.c_str()) + "\n" + run.output +
-            "=== " + plan.name + ": " + (part.passed ? "PASS" : "FAIL " + part.reason) + took +
-            "\n\n";
-    if (verdict.passed && (!part.passed || !part.reason.empty())) verdict = part;
+    bool passed = part.outcome == Outcome::kPassed;
+    *log += "=== " + plan.name + ": " + Utf8FromWide(command.c_str()) + "\n" +
+            WithoutSteps(run.output) + "=== " + plan.name + ": " + OutcomeName(part.outcome) +
+            (passed ? "" : " " + part.reason) + took + "\n\n";
+    if (verdict.outcome == Outcome::kPassed && (!passed || !part.reason.empty())) verdict = part;
     if (!restored) return verdict;
-    if (!part.passed) break;  // one failing batch of sessions is the verdict
+    if (!passed) break;  // one failing batch of sessions is the verdict
   }
   return verdict;
 }
@@ -270,25 +295,30 @@ int RunValidator(const Options& options) {
   }
   int passed = 0;
   int failed = 0;
+  int notJudged = 0;
   std::string restoreError;
   for (const PlannedCheck& plan : plans) {
     Verdict verdict = RunPlannedCheck(plan, options, plugin, &log, &restoreError);
-    if (verdict.passed) {
+    if (verdict.outcome == Outcome::kPassed) {
       ++passed;
       Report(&report, "PASS %s%s%s\n", plan.name.c_str(), verdict.reason.empty() ? "" : " (note: ",
              verdict.reason.empty() ? "" : (verdict.reason + ")").c_str());
-    } else {
+    } else if (verdict.outcome == Outcome::kFailed) {
       ++failed;
       Report(&report, "FAIL %s: %s\n", plan.name.c_str(), verdict.reason.c_str());
+    } else {
+      ++notJudged;
+      Report(&report, "NOT JUDGED %s: could not be judged here: %s\n", plan.name.c_str(),
+             verdict.reason.c_str());
     }
     if (!restoreError.empty()) break;
   }
   EndGuard(restoreError.empty());
   if (!restoreError.empty()) Report(&report, "STOPPED: %s\n", restoreError.c_str());
-  bool saved = SaveFiles(
-      files, log, std::to_string(passed) + " passed, " + std::to_string(failed) + " failed\n",
-      report);
+  std::string summary = std::to_string(passed) + " passed, " + std::to_string(failed) + " failed";
+  if (notJudged > 0) summary += ", " + std::to_string(notJudged) + " could not be judged here";
+  bool saved = SaveFiles(files, log, summary + "\n", report);
   if (!restoreError.empty()) return 2;
   if (failed > 0) return 1;
-  return saved ? 0 : 2;
+  return saved && notJudged == 0 ? 0 : 2;
 }
