@@ -8,9 +8,14 @@
 #     sessions instead of 200, to stay fast), the report beside the script;
 #   - the kit's folder refusing writes, options before and after the file: the
 #     report goes to %TEMP% instead.
-#   kit_test.sh <folder holding the zip> <work folder>
+# With a third argument, slow-desktop, the prefix has a display driver instead
+# of the null one and every run is on an Xvfb display with no virtual desktop
+# and no window manager, where each window takes about a second to show: the
+# kit must pass there too, only slower.
+#   kit_test.sh <folder holding the zip> <work folder> [slow-desktop]
 set -uo pipefail
 work=$(realpath -m "$2")
+desktop=${3:-headless}
 checks=16  # every check the validator runs
 fail() { echo "FAIL: $*" && exit 1; }
 folder="$work/R&D (テスト) 100%"
@@ -24,14 +29,20 @@ trap 'chattr -i "$kit" 2>/dev/null' EXIT
 # so no lingering Wine process holds CTest's pipes.
 export WINEPREFIX=$work/prefix WINEDEBUG=-all
 timeout 600 wineboot -i </dev/null >"$work/prefix.log" 2>&1 || fail "wineboot failed"
-wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f </dev/null >>"$work/prefix.log" 2>&1
+[ "$desktop" = slow-desktop ] ||
+  wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f </dev/null >>"$work/prefix.log" 2>&1
 wineserver -k && wineserver -w
 
 # $1: the folder to run in, $2: the output file; the rest: validate.cmd's arguments.
 kit_run() {
   local where=$1 out=$2
   shift 2
-  (cd "$where" && timeout 3600 wine cmd /c validate.cmd "$@" </dev/null >"$out" 2>&1)
+  local run=(timeout 3600 wine cmd /c validate.cmd "$@")
+  # The server goes before Xvfb does, so nothing loses its X connection.
+  [ "$desktop" = slow-desktop ] &&
+    run=(xvfb-run -a -s '-screen 0 1024x768x24' sh -c '"$@"; status=$?; wineserver -k; exit $status' sh
+      "${run[@]}")
+  (cd "$where" && "${run[@]}" </dev/null >"$out" 2>&1)
 }
 
 mkdir -p "$work/Temp1_VELSTTNG.zip" && cp "$kit/validate.cmd" "$work/Temp1_VELSTTNG.zip/"
