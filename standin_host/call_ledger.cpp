@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "standin_host/console.h"
+#include "standin_host/local_machine.h"
 #include "standin_host/session.h"
 #include "standin_host/settings_file.h"
 #include "standin_host/validator/child_process.h"
@@ -78,9 +79,7 @@ bool ReadLines(const std::wstring& path, std::vector<std::string>* lines) {
 }
 
 std::wstring TemporaryLedgerPath(int number) {
-  wchar_t folder[MAX_PATH];
-  GetTempPathW(MAX_PATH, folder);
-  return std::wstring(folder) + L"standin-ledger-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+  return TempFolder() + L"standin-ledger-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
          std::to_wstring(number) + L".txt";
 }
 

@@ -4,6 +4,7 @@
 #include <stdio.h>
 
 #include "standin_host/console.h"
+#include "standin_host/local_machine.h"
 
 namespace {
 
@@ -53,11 +54,9 @@ void RunToolsWith(Session* session, const DialogScript* script) {
 }
 
 std::wstring PluginCopyPath(const std::wstring& original, int number) {
-  wchar_t folder[MAX_PATH];
-  GetTempPathW(MAX_PATH, folder);
   size_t dot = original.rfind(L'.');
   std::wstring extension = dot == std::wstring::npos ? L"" : original.substr(dot);
-  return std::wstring(folder) + L"VALIDATOR-COPY-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+  return TempFolder() + L"VALIDATOR-COPY-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
          std::to_wstring(number) + extension;
 }
 

@@ -2,6 +2,7 @@
 
 #include <string.h>
 
+#include "standin_host/local_machine.h"
 #include "standin_host/progress.h"
 
 namespace {
@@ -22,10 +23,8 @@ struct OutputWatch {
 // A file rather than a pipe: a child that hangs cannot block on a full pipe,
 // and what it wrote before dying is kept.
 HANDLE CreateOutputFile(SECURITY_ATTRIBUTES* inherit, HANDLE* reader) {
-  wchar_t folder[MAX_PATH];
   wchar_t path[MAX_PATH];
-  GetTempPathW(MAX_PATH, folder);
-  if (GetTempFileNameW(folder, L"shv", 0, path) == 0) return INVALID_HANDLE_VALUE;
+  if (GetTempFileNameW(TempFolder().c_str(), L"shv", 0, path) == 0) return INVALID_HANDLE_VALUE;
   const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
   HANDLE output = CreateFileW(path, GENERIC_READ | GENERIC_WRITE, share, inherit, CREATE_ALWAYS,
                               FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);

@@ -1,29 +1,14 @@
 #include "standin_host/validator/output_files.h"
 
 #include "standin_host/console.h"
+#include "standin_host/local_machine.h"
 #include "standin_host/settings_file.h"
 
 namespace {
 
-std::wstring TempFolder() {
-  wchar_t folder[MAX_PATH];
-  DWORD length = GetTempPathW(MAX_PATH, folder);
-  return std::wstring(folder, length);
-}
-
 // "validation-<computer>-<YYYYMMDD-HHMMSS>", so that reports from several
 // machines and days sit side by side.
-std::wstring ReportName() {
-  wchar_t computer[MAX_COMPUTERNAME_LENGTH + 1];
-  DWORD length = MAX_COMPUTERNAME_LENGTH + 1;
-  if (!GetComputerNameW(computer, &length)) lstrcpyW(computer, L"computer");
-  SYSTEMTIME now;
-  GetLocalTime(&now);
-  wchar_t name[64 + MAX_COMPUTERNAME_LENGTH];
-  wsprintfW(name, L"validation-%s-%04u%02u%02u-%02u%02u%02u", computer, now.wYear, now.wMonth,
-            now.wDay, now.wHour, now.wMinute, now.wSecond);
-  return name;
-}
+std::wstring ReportName() { return L"validation-" + ComputerName() + L"-" + TimeForFileName(); }
 
 // True when the report file can be made at `path`; it is begun there.
 bool BeginReport(const std::wstring& path) {

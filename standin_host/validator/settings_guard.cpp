@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include "standin_host/console.h"
+#include "standin_host/local_machine.h"
 #include "standin_host/settings_file.h"
 #include "standin_host/validator/child_process.h"
 
@@ -33,12 +34,6 @@ struct Guard {
   Backup backup;
 };
 Guard g_guard = {};
-
-std::wstring ComputerName() {
-  wchar_t name[MAX_COMPUTERNAME_LENGTH + 1];
-  DWORD length = MAX_COMPUTERNAME_LENGTH + 1;
-  return GetComputerNameW(name, &length) ? std::wstring(name, length) : L"computer";
-}
 
 // The folder the variable names, made if missing; "" when that fails.
 std::wstring OwnFolderUnder(const wchar_t* variable) {
@@ -237,12 +232,7 @@ bool LeftByTheRun(const Backup& backup, const FileState& now) {
 // own last-write time; "" when there was no file to keep.
 std::wstring KeepAside(const Backup& backup) {
   if (!backup.saved.exists) return std::wstring();
-  SYSTEMTIME now;
-  GetLocalTime(&now);
-  wchar_t name[48];
-  wsprintfW(name, L"VELCNFG.INI.kept-%04u%02u%02u-%02u%02u%02u", now.wYear, now.wMonth, now.wDay,
-            now.wHour, now.wMinute, now.wSecond);
-  std::wstring path = GuardFolder() + name;
+  std::wstring path = GuardFolder() + L"VELCNFG.INI.kept-" + TimeForFileName();
   return RestoreSettingsFile(path, backup.saved, FILE_ATTRIBUTE_NORMAL) ? path : std::wstring();
 }
 
@@ -358,10 +348,7 @@ std::wstring GuardFolder() {
   static const std::wstring folder = [] {
     std::wstring own = OwnFolderUnder(L"LOCALAPPDATA");
     if (own.empty()) own = OwnFolderUnder(L"TEMP");
-    if (!own.empty()) return own;
-    wchar_t temp[MAX_PATH];
-    DWORD length = GetTempPathW(MAX_PATH, temp);
-    return std::wstring(temp, length);
+    return own.empty() ? TempFolder() : own;
   }();
   return folder;
 }
