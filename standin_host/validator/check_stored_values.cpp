@@ -59,7 +59,7 @@ std::string OpenOnFile(HeldDialog* held, const StartingCase& row, FileState* pla
   std::wstring path = HeldSettingsFile(*held);
   if (!PlantSettingsFileAt(path, row.bytes, ledger)) return kNotPlanted;
   *planted = ReadFileState(path);
-  std::string failure = OpenHeldDialog(held, OpeningValues());
+  std::string failure = OpenHeldDialog(held, OpeningValues(path));
   if (!failure.empty()) return failure;
   return Written(path, *planted, "the dialogs open so far");
 }
@@ -119,7 +119,7 @@ int JudgeQuietAndCancel(const Options& options, const std::vector<StartingCase>&
 std::string JudgeOk(Session* session, const StartingCase& row, Ledger* ledger) {
   if (!PlantSettingsFile(row.bytes, ledger)) return kNotPlanted;
   DialogUser ok = UserEndingWith(IDOK, true);
-  ok.expected = OpeningValues();
+  ok.expected = OpeningValues(SettingsFilePath());
   OpenAndEnd(session, &ok);
   if (!ok.failure.empty()) return ok.failure;
   std::string stored = StoredDifference(ok.shownAtEnding, ReadSettingsFile());
