@@ -303,6 +303,9 @@ extern "C" BOOL WINAPI FaultyDllMain(HINSTANCE module, DWORD reason, LPVOID rese
 #if defined(FAULTY_WRITES_ON_UNLOAD)
   // The settings last read or confirmed are saved again as the module leaves.
   if (reason == DLL_PROCESS_DETACH && g_settings.size != 0) WriteSettings(&g_settings);
+#elif defined(FAULTY_WRITES_ON_LOAD)
+  // A key rewritten as the module loads, before any host could bind its calls.
+  if (reason == DLL_PROCESS_ATTACH) RewriteVersionKey();
 #elif defined(FAULTY_FORGETS_MODULE_ON_THREAD_END)
   // A thread's end clears the module handle every later call relies on.
   if (reason == DLL_THREAD_DETACH) ModuleHandle = nullptr;

@@ -184,6 +184,13 @@ INSTANTIATE_TEST_SUITE_P(
                  "ending-cancel",
                  {"--time-limit", "15"},
                  "it made no progress for 15 s after: "},
+        // A write before the host could bind the module's calls: caught,
+        // and the user's file put back.
+        ChildEnd{"writes_while_loading",
+                 "FAULTY_WRITES_ON_LOAD.QVX",
+                 "ending-ok",
+                 {},
+                 "by a road the host could not redirect"},
         // Roads to the settings file the host binds all the same.
         ChildEnd{"looked_up_by_name",
                  "FAULTY_LOOKS_UP_PROFILE.QVX",
