@@ -22,8 +22,7 @@ RunFolderState g_run;
 unsigned long long StartTime(HANDLE process) {
   FILETIME times[4] = {};
   GetProcessTimes(process, &times[0], &times[1], &times[2], &times[3]);
-  return (static_cast<unsigned long long>(times[0].dwHighDateTime) << 32) |
-         times[0].dwLowDateTime;
+  return (static_cast<unsigned long long>(times[0].dwHighDateTime) << 32) | times[0].dwLowDateTime;
 }
 
 std::wstring FolderName(DWORD process, unsigned long long started) {

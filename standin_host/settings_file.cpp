@@ -1,6 +1,5 @@
 #include "standin_host/settings_file.h"
 
-
 #include "standin_host/console.h"
 #include "standin_host/settings_redirect.h"
 
@@ -137,9 +136,7 @@ bool PlantSettingsFile(const std::string& bytes, Ledger* ledger) {
   return PlantSettingsFileAt(SettingsFilePath(), bytes, ledger);
 }
 
-void RemoveSettingsFile() {
-  DeleteSettingsFile(SettingsFilePath());
-}
+void RemoveSettingsFile() { DeleteSettingsFile(SettingsFilePath()); }
 
 bool FileSetting(const std::string& bytes, const char* key, std::string* value) {
   bool inSection = false;

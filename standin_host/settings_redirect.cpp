@@ -34,7 +34,8 @@ std::wstring Wide(const char* text) {
 std::string Ansi(const std::wstring& text) {
   int length = WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
   std::string ansi(length > 1 ? length - 1 : 0, '\0');
-  if (length > 1) WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, &ansi[0], length, nullptr, nullptr);
+  if (length > 1)
+    WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, &ansi[0], length, nullptr, nullptr);
   return ansi;
 }
 
@@ -144,8 +145,8 @@ DWORD WINAPI OwnGetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR fall
   std::string to = ProfileA(__builtin_return_address(0), "GetPrivateProfileStringA", file);
   return GetPrivateProfileStringA(section, key, fallback, out, size, to.c_str());
 }
-DWORD WINAPI OwnGetPrivateProfileStringW(LPCWSTR section, LPCWSTR key, LPCWSTR fallback,
-                                         LPWSTR out, DWORD size, LPCWSTR file) {
+DWORD WINAPI OwnGetPrivateProfileStringW(LPCWSTR section, LPCWSTR key, LPCWSTR fallback, LPWSTR out,
+                                         DWORD size, LPCWSTR file) {
   std::wstring to = ProfileW(__builtin_return_address(0), "GetPrivateProfileStringW", file);
   return GetPrivateProfileStringW(section, key, fallback, out, size, to.c_str());
 }
@@ -244,11 +245,13 @@ BOOL WINAPI OwnDeleteFileW(LPCWSTR path) {
 }
 BOOL WINAPI OwnMoveFileA(LPCSTR from, LPCSTR to) {
   void* caller = __builtin_return_address(0);
-  return MoveFileA(FileA(caller, "MoveFileA", from).c_str(), FileA(caller, "MoveFileA", to).c_str());
+  return MoveFileA(FileA(caller, "MoveFileA", from).c_str(),
+                   FileA(caller, "MoveFileA", to).c_str());
 }
 BOOL WINAPI OwnMoveFileW(LPCWSTR from, LPCWSTR to) {
   void* caller = __builtin_return_address(0);
-  return MoveFileW(FileW(caller, "MoveFileW", from).c_str(), FileW(caller, "MoveFileW", to).c_str());
+  return MoveFileW(FileW(caller, "MoveFileW", from).c_str(),
+                   FileW(caller, "MoveFileW", to).c_str());
 }
 BOOL WINAPI OwnMoveFileExA(LPCSTR from, LPCSTR to, DWORD flags) {
   void* caller = __builtin_return_address(0);
@@ -267,8 +270,8 @@ BOOL WINAPI OwnCopyFileA(LPCSTR from, LPCSTR to, BOOL keep) {
 }
 BOOL WINAPI OwnCopyFileW(LPCWSTR from, LPCWSTR to, BOOL keep) {
   void* caller = __builtin_return_address(0);
-  return CopyFileW(FileW(caller, "CopyFileW", from).c_str(),
-                   FileW(caller, "CopyFileW", to).c_str(), keep);
+  return CopyFileW(FileW(caller, "CopyFileW", from).c_str(), FileW(caller, "CopyFileW", to).c_str(),
+                   keep);
 }
 HANDLE WINAPI OwnFindFirstFileA(LPCSTR path, LPWIN32_FIND_DATAA found) {
   return FindFirstFileA(FileA(__builtin_return_address(0), "FindFirstFileA", path).c_str(), found);
@@ -405,8 +408,7 @@ void BindDelayImports(BYTE* base) {
   auto* entry = reinterpret_cast<IMAGE_DELAYLOAD_DESCRIPTOR*>(base + directory.VirtualAddress);
   for (; entry->DllNameRVA != 0; ++entry) {
     DWORD shift = entry->Attributes.RvaBased ? 0 : reinterpret_cast<DWORD>(base);
-    BindTable(base,
-              reinterpret_cast<IMAGE_THUNK_DATA32*>(base + entry->ImportNameTableRVA - shift),
+    BindTable(base, reinterpret_cast<IMAGE_THUNK_DATA32*>(base + entry->ImportNameTableRVA - shift),
               reinterpret_cast<IMAGE_THUNK_DATA32*>(base + entry->ImportAddressTableRVA - shift));
   }
 }

@@ -73,8 +73,7 @@ std::string CancelOnFile(HeldDialog* held, const StartingCase& row, Ledger* ledg
   FileState planted = ReadFileState(path);
   std::string failure = EndHeldDialog(held);
   if (!failure.empty()) return failure;
-  std::string written =
-      Written(path, planted, "Cancel, with the later files' dialogs still open,");
+  std::string written = Written(path, planted, "Cancel, with the later files' dialogs still open,");
   if (!written.empty()) return written;
   if (!UnloadHeldDialog(held)) return "unloading the plug-in after Cancel to finish; it did not";
   return Written(path, planted,
@@ -101,8 +100,8 @@ int JudgeQuietAndCancel(const Options& options, const std::vector<StartingCase>&
     Sleep(kQuietMs);
     // Each copy has a file of its own, each looked at after the quiet second.
     for (int i = 0; failed < 0 && i < count; ++i) {
-      *failure = Written(HeldSettingsFile(*dialogs[i]), planted[i],
-                         "the dialogs, open with no action,");
+      *failure =
+          Written(HeldSettingsFile(*dialogs[i]), planted[i], "the dialogs, open with no action,");
       if (!failure->empty()) failed = count;
     }
   }

@@ -221,7 +221,8 @@ void FinishHeldDialogs(std::vector<HeldDialog*>* dialogs, Ledger* ledger) {
   for (HeldDialog* held : *dialogs) {
     DWORD waited = GetTickCount() - start;
     if (!WaitFor(held, HeldState::kUnloaded, waited < kEndMs ? kEndMs - waited : 0)) continue;
-    if (held->thread != nullptr && WaitForSingleObject(held->thread, kStepLimitMs) != WAIT_OBJECT_0) {
+    if (held->thread != nullptr &&
+        WaitForSingleObject(held->thread, kStepLimitMs) != WAIT_OBJECT_0) {
       continue;
     }
     ledger->problems += held->ledger.problems;

@@ -87,9 +87,9 @@ WatchVerdict LookAgain(const std::string* output) {
     bool plugin = output != nullptr && (output->find(kUnredirectedRoad) != std::string::npos ||
                                         HoldsPrivateSettings(known, now));
     if (plugin) {
-      verdict = WatchVerdict{true, "the plug-in reached the real settings file " +
-                                       Where(known.path) + " " + kUnredirectedRoad + " (" +
-                                       change + ")" + PutBack(known)};
+      verdict =
+          WatchVerdict{true, "the plug-in reached the real settings file " + Where(known.path) +
+                                 " " + kUnredirectedRoad + " (" + change + ")" + PutBack(known)};
       continue;
     }
     verdict.line = "another program changed your settings file " + Where(known.path) + " (" +
@@ -103,9 +103,10 @@ WatchVerdict LookAgain(const std::string* output) {
   EndChildProcesses();
   RemoveRunFolder();
   EndChildProcesses();  // one that started meanwhile
-  Print("\nInterrupted (%s): no check is left running, and your settings file %s was never "
-        "written by the validator\n",
-        how, Where(WatchedFile()).c_str());
+  Print(
+      "\nInterrupted (%s): no check is left running, and your settings file %s was never "
+      "written by the validator\n",
+      how, Where(WatchedFile()).c_str());
   // Not ExitProcess: the main thread may hold the runtime's locks.
   TerminateProcess(GetCurrentProcess(), kExitInterrupted);
   for (;;) Sleep(INFINITE);

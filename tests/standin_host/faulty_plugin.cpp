@@ -287,8 +287,8 @@ void* Exported(const char* name) {
 }
 extern "C" UINT WINAPI ResolveGetInt(LPCSTR section, LPCSTR key, INT fallback, LPCSTR file) {
   g_delaySlots[0] = Exported("GetPrivateProfileIntA");
-  return reinterpret_cast<decltype(&GetPrivateProfileIntA)>(g_delaySlots[0])(section, key,
-                                                                             fallback, file);
+  return reinterpret_cast<decltype(&GetPrivateProfileIntA)>(g_delaySlots[0])(section, key, fallback,
+                                                                             file);
 }
 extern "C" BOOL WINAPI ResolveWrite(LPCSTR section, LPCSTR key, LPCSTR value, LPCSTR file) {
   g_delaySlots[1] = Exported("WritePrivateProfileStringA");
