@@ -122,7 +122,6 @@ int WriteCallLedger(const Options& options) {
     PrintError("standin_host: cannot write the ledger to %s\n", target.c_str());
     return kExitUsage;
   }
-  SettingsFileKeeper keeper;
   CallRecord calls = {{}, 0, file};
   std::vector<Road> roads = EndingRoads();
   int worst = kExitClean;
@@ -155,8 +154,6 @@ int WriteCallLedger(const Options& options) {
 }
 
 int CompareCallLedgers(const Options& options) {
-  // A crashed child cannot put the user's settings file back; this does.
-  SettingsFileKeeper keeper;
   const std::wstring* files[2] = {&options.pluginPath, &options.otherPluginPath};
   std::vector<std::string> ledgers[2];
   for (int i = 0; i < 2; ++i) {

@@ -10,21 +10,24 @@
 #include "standin_host/options.h"
 #include "standin_host/progress.h"
 #include "standin_host/random_user/random_sessions.h"
+#include "standin_host/run_folder.h"
 #include "standin_host/services/page_heap.h"
 #include "standin_host/session.h"
+#include "standin_host/settings_redirect.h"
 #include "standin_host/validator/checks.h"
 #include "standin_host/validator/validator.h"
 
-int wmain(int argc, wchar_t** argv) {
-  ReportCrashesAsProblems(DescribeHeapAddress);
-  Options options;
-  std::string error;
-  if (!ParseOptions(argc, argv, &options, &error)) {
-    PrintError("standin_host: %s\n%s", error.c_str(), kUsage);
-    return kExitUsage;
-  }
-  UseHeap(options.plainHeap ? HeapKind::kPlain : HeapKind::kPage);
-  EnableProgressSteps(options.progress);
+namespace {
+
+// Every road that plants settings files or judges the plug-in binds its
+// settings calls to private files; the host's plain road and the
+// benchmarks use the real file, as a host does.
+bool Redirects(const Options& options) {
+  return options.validate || !options.check.empty() || options.randomSessions > 0 ||
+         !options.ledgerPath.empty() || options.compareLedgers;
+}
+
+int Run(const Options& options) {
   if (options.validate) return RunValidator(options);
   if (!options.check.empty()) return RunCheck(options);
   if (options.compareLedgers) return CompareCallLedgers(options);
@@ -43,4 +46,28 @@ int wmain(int argc, wchar_t** argv) {
     RunRoad(&session);
   }
   return FinishSession(&session);
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  ReportCrashesAsProblems(DescribeHeapAddress);
+  Options options;
+  std::string error;
+  if (!ParseOptions(argc, argv, &options, &error)) {
+    PrintError("standin_host: %s\n%s", error.c_str(), kUsage);
+    return kExitUsage;
+  }
+  UseHeap(options.plainHeap ? HeapKind::kPlain : HeapKind::kPage);
+  EnableProgressSteps(options.progress);
+  if (Redirects(options)) {
+    if (!UseRunFolder(&error)) {
+      Print("CANNOT VALIDATE HERE: %s; nothing was run\n", error.c_str());
+      return kExitUsage;
+    }
+    RedirectSettingsInto(RunFolder());
+  }
+  int status = Run(options);
+  RemoveRunFolder();
+  return status;
 }

@@ -44,6 +44,9 @@ struct Session {
   // other threads meanwhile.
   void (*beforePluginCall)();
   Status lastInvokeStatus;
+  // Which of the process's private settings files the plug-in's calls are
+  // bound to when the run redirects them (settings_redirect.h); 0 the first.
+  int settingsCopy;
 };
 
 // The host's whole road once: class info, forms, registration, then each

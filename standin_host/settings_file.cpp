@@ -1,11 +1,11 @@
 #include "standin_host/settings_file.h"
 
-#include <stdint.h>
-#include <stdio.h>
-
 #include "standin_host/console.h"
+#include "standin_host/settings_redirect.h"
 
 const char* const kSettingKeys[5] = {"enabled", "bitRate", "quality", "preprocessing", "version"};
+
+const char kUnredirectedRoad[] = "by a road the host could not redirect";
 
 namespace {
 
@@ -18,13 +18,19 @@ std::string Trimmed(const std::string& text) {
   return text.substr(first, last - first + 1);
 }
 
+// The platform caches a parsed profile file per process and rereads it only
+// when its last-write time changes; all three names null drops that copy.
+void ForgetCachedProfile(const std::wstring& path) {
+  WritePrivateProfileStringW(nullptr, nullptr, nullptr, path.c_str());
+}
+
 // Done before writing a file as well as after, so that nothing of an
 // earlier file is left in the platform's cache either way. `writtenAt`:
 // the last-write time to give the file, or null for now.
 bool ReplaceSettingsFile(const std::wstring& path, const std::string& bytes,
                          const FILETIME* writtenAt, bool flush) {
   SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-  ForgetCachedProfile();
+  ForgetCachedProfile(path);
   HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
   DWORD written = 0;
@@ -33,37 +39,40 @@ bool ReplaceSettingsFile(const std::wstring& path, const std::string& bytes,
   if (writtenAt != nullptr) SetFileTime(file, nullptr, nullptr, writtenAt);
   if (flush) ok = FlushFileBuffers(file) && ok;
   CloseHandle(file);
-  ForgetCachedProfile();
+  ForgetCachedProfile(path);
   return ok;
 }
 
 void DeleteSettingsFile(const std::wstring& path) {
   SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-  ForgetCachedProfile();
+  ForgetCachedProfile(path);
   DeleteFileW(path.c_str());
-  ForgetCachedProfile();
+  ForgetCachedProfile(path);
 }
 
 }  // namespace
 
-void ForgetCachedProfile() {
-  WritePrivateProfileStringW(nullptr, nullptr, nullptr, L"VELCNFG.INI");
-}
-
-std::wstring SettingsFilePath() {
+std::wstring WindowsSettingsFilePath() {
   wchar_t folder[MAX_PATH];
   UINT length = GetWindowsDirectoryW(folder, MAX_PATH);
   return std::wstring(folder, length) + L"\\VELCNFG.INI";
 }
 
-std::wstring ResolvedSettingsFilePath() {
-  std::wstring path = SettingsFilePath();
-  HANDLE file = CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                            nullptr, OPEN_EXISTING, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return path;
-  std::wstring resolved = PathOfOpenFile(file, path);
-  CloseHandle(file);
-  return resolved;
+// VirtualStore keeps the Windows folder's path without its drive.
+std::vector<std::wstring> RealSettingsFiles() {
+  std::wstring windows = WindowsSettingsFilePath();
+  std::vector<std::wstring> files = {windows};
+  wchar_t local[MAX_PATH];
+  DWORD length = GetEnvironmentVariableW(L"LOCALAPPDATA", local, MAX_PATH);
+  if (length > 0 && length < MAX_PATH && windows.size() > 2 && windows[1] == L':') {
+    files.push_back(std::wstring(local, length) + L"\\VirtualStore" + windows.substr(2));
+  }
+  return files;
+}
+
+std::wstring SettingsFilePath() {
+  std::wstring bound = BoundSettingsFile(0);
+  return bound.empty() ? WindowsSettingsFilePath() : bound;
 }
 
 std::wstring PathOfOpenFile(HANDLE file, const std::wstring& asOpened) {
@@ -108,62 +117,26 @@ std::string FileChange(const FileState& before, const FileState& now) {
   return "nothing changed";
 }
 
-const wchar_t kPlantRecordVariable[] = L"STANDIN_HOST_PLANT_RECORD";
-const char kRemovalRecordLine[] = "removed";
-
-// Appended and flushed before the file changes: a run stopped right after
-// the change still finds it noted. Each line goes in one write, as the
-// stored-values check plants from several threads.
-void NoteInPlantRecord(const std::string& line) {
-  wchar_t path[MAX_PATH];
-  DWORD length = GetEnvironmentVariableW(kPlantRecordVariable, path, MAX_PATH);
-  if (length == 0 || length >= MAX_PATH) return;
-  HANDLE record = CreateFileW(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_ALWAYS, 0, nullptr);
-  if (record == INVALID_HANDLE_VALUE) return;
-  std::string text = line + "\r\n";
-  DWORD written = 0;
-  WriteFile(record, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-  FlushFileBuffers(record);
-  CloseHandle(record);
-}
-
-std::string PlantRecordLine(const std::string& bytes, const FILETIME* writtenAt) {
-  // FNV-1a: a fingerprint, not a defence against anyone.
-  uint64_t digest = 14695981039346656037ull;
-  for (char c : bytes) digest = (digest ^ static_cast<unsigned char>(c)) * 1099511628211ull;
-  char line[96];
-  snprintf(line, sizeof line, "planted %u %08lx%08lx", static_cast<unsigned>(bytes.size()),
-           static_cast<unsigned long>(digest >> 32), static_cast<unsigned long>(digest));
-  std::string text = line;
-  if (writtenAt != nullptr) {
-    snprintf(line, sizeof line, " at %lu:%lu", writtenAt->dwHighDateTime, writtenAt->dwLowDateTime);
-    text += line;
-  }
-  return text;
-}
-
 bool WriteSettingsBytes(const std::string& bytes) {
-  NoteInPlantRecord(PlantRecordLine(bytes, nullptr));
   return ReplaceSettingsFile(SettingsFilePath(), bytes, nullptr, false);
 }
 
-bool PlantSettingsFile(const std::string& bytes, Ledger* ledger) {
+bool PlantSettingsFileAt(const std::wstring& path, const std::string& bytes, Ledger* ledger) {
   // 2001-01-01: far from any time a write of today's would leave.
   SYSTEMTIME past = {2001, 1, 1, 1, 0, 0, 0, 0};
   FILETIME pastTime;
   SystemTimeToFileTime(&past, &pastTime);
-  NoteInPlantRecord(PlantRecordLine(bytes, &pastTime));
-  if (ReplaceSettingsFile(SettingsFilePath(), bytes, &pastTime, false)) return true;
+  if (ReplaceSettingsFile(path, bytes, &pastTime, false)) return true;
   ReportProblem(ledger, "the validator could not write the settings file %s (error %lu)",
-                Utf8FromWide(SettingsFilePath().c_str()).c_str(), GetLastError());
+                Utf8FromWide(path.c_str()).c_str(), GetLastError());
   return false;
 }
 
-void RemoveSettingsFile() {
-  NoteInPlantRecord(kRemovalRecordLine);
-  DeleteSettingsFile(SettingsFilePath());
+bool PlantSettingsFile(const std::string& bytes, Ledger* ledger) {
+  return PlantSettingsFileAt(SettingsFilePath(), bytes, ledger);
 }
+
+void RemoveSettingsFile() { DeleteSettingsFile(SettingsFilePath()); }
 
 bool FileSetting(const std::string& bytes, const char* key, std::string* value) {
   bool inSection = false;
@@ -197,10 +170,6 @@ std::string DescribeFileSettings(const std::string& bytes) {
   return text;
 }
 
-SettingsFileKeeper::SettingsFileKeeper()
-    : saved_(ReadFileState(SettingsFilePath())),
-      attributes_(GetFileAttributesW(SettingsFilePath().c_str())) {}
-
 bool RestoreSettingsFile(const std::wstring& path, const FileState& state, DWORD attributes) {
   if (!state.exists) {
     DeleteSettingsFile(path);
@@ -208,8 +177,4 @@ bool RestoreSettingsFile(const std::wstring& path, const FileState& state, DWORD
   }
   if (!ReplaceSettingsFile(path, state.bytes, &state.written, true)) return false;
   return SetFileAttributesW(path.c_str(), attributes) != FALSE;
-}
-
-SettingsFileKeeper::~SettingsFileKeeper() {
-  RestoreSettingsFile(SettingsFilePath(), saved_, attributes_);
 }

@@ -62,7 +62,7 @@ SessionEnd RunOneSession(Session* session, const Options& options, int number) {
                   options.seed, number);
     return SessionEnd::kFailed;
   }
-  run.openingValues = OpeningValues();
+  run.openingValues = OpeningValues(SettingsFilePath());
   DialogRunner* runner = &session->host.dialogRunner;
   runner->actor = ActOnDialog;
   runner->actorContext = &run;

@@ -32,9 +32,8 @@ std::vector<std::string> Texts(const std::vector<int>& numbers) {
 
 bool IsBitRate(int key) { return key == static_cast<int>(DialogField::kBitRate); }
 
-int ReadSetting(const wchar_t* key, int fallback) {
-  return static_cast<int>(
-      GetPrivateProfileIntW(L"VELConfigData", key, fallback, SettingsFilePath().c_str()));
+int ReadSetting(const std::wstring& path, const wchar_t* key, int fallback) {
+  return static_cast<int>(GetPrivateProfileIntW(L"VELConfigData", key, fallback, path.c_str()));
 }
 
 struct StoredKey {
@@ -110,17 +109,17 @@ std::string StoredLine(const StoredValue& value) {
   return std::string(kSettingKeys[value.key]) + "=" + value.text;
 }
 
-ShownValues OpeningValues() {
+ShownValues OpeningValues(const std::wstring& path) {
   ShownValues values;
-  values.enabled = ReadSetting(L"enabled", 1) != 0 ? 1 : 0;
-  int rate = ReadSetting(L"bitRate", 16);
+  values.enabled = ReadSetting(path, L"enabled", 1) != 0 ? 1 : 0;
+  int rate = ReadSetting(path, L"bitRate", 16);
   values.bitRate = kLowestRate;
   for (int offered : kOfferedRates) {
     if (offered == rate) values.bitRate = rate;
   }
-  values.quality = ReadSetting(L"quality", 0) != 0 ? 1 : 0;
+  values.quality = ReadSetting(path, L"quality", 0) != 0 ? 1 : 0;
   values.preprocessing =
-      ReadSetting(L"preprocessing", 1) != 0 || values.bitRate == kLowestRate ? 1 : 0;
+      ReadSetting(path, L"preprocessing", 1) != 0 || values.bitRate == kLowestRate ? 1 : 0;
   return values;
 }
 

@@ -37,11 +37,11 @@ StoredValue DrawValue(SeededRandom* random, int key, ValueClass valueClass);
 // The line that stores it ("bitRate=-1"), empty for a missing key.
 std::string StoredLine(const StoredValue& value);
 
-// What the dialog must show when it opens on the settings file as it now
-// is: the file as the platform reads it (the plug-in's defaults for what is
+// What the dialog must show when it opens on the settings file at `path` as
+// it now is: the file as the platform reads it (the plug-in's defaults for what is
 // missing), in the forms the controls offer: any other rate shows as the
 // lowest, which forces the mono box.
-ShownValues OpeningValues();
+ShownValues OpeningValues(const std::wstring& path);
 // How the file after OK differs from what the dialog showed; empty when it
 // holds exactly that, every key in plain form.
 std::string StoredDifference(const ShownValues& shown, const StartingFile& file);

@@ -41,7 +41,6 @@ std::string RegisteredName(Session* session) {
 
 bool CheckWorkerThreads(const Options& options) {
   Ledger ledger = {0, 0};
-  SettingsFileKeeper keeper;
   const char start[] =
       "[VELConfigData]\r\nenabled=1\r\nbitRate=64\r\nquality=0\r\npreprocessing=0\r\nversion=1\r\n";
   const char saved[] =

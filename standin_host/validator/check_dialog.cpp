@@ -38,7 +38,6 @@ void JudgeInvoke(const Session& session, Ledger* ledger) {
 
 bool CheckEnding(const Options& options, DialogEnding ending) {
   Ledger ledger = {0, 0};
-  SettingsFileKeeper keeper;
   DialogScript script = {kEveryChange, ending, std::wstring()};
   Session session = {};
   FileState before;
@@ -115,7 +114,6 @@ bool CheckEndingCloseBox(const Options& options) {
 
 bool CheckShownIsStored(const Options& options) {
   Ledger ledger = {0, 0};
-  SettingsFileKeeper keeper;
   for (const ShownCase& row : kShownCases) {
     Print("Case: %s\n", row.what);
     DialogScript script = {row.choices, DialogEnding::kOk, std::wstring()};

@@ -144,7 +144,6 @@ bool ReadOnlyRefusesThisUser() {
 
 bool CheckTouchedOnlyByOk(const Options& options) {
   Ledger ledger = {0, 0};
-  SettingsFileKeeper keeper;
   if (!PlantSettingsFile(kHandWritten, &ledger)) return false;
   FileState planted = ReadFileState(SettingsFilePath());
   DialogScript none = {{}, DialogEnding::kCancel, std::wstring()};
@@ -181,7 +180,6 @@ bool CheckTouchedOnlyByOk(const Options& options) {
 
 bool CheckRefusedWrite(const Options& options) {
   Ledger ledger = {0, 0};
-  SettingsFileKeeper keeper;
   if (!PlantSettingsFile(kSaved, &ledger)) return false;
   FileState before = ReadFileState(SettingsFilePath());
   const char* locked = "held open by another process";

@@ -41,9 +41,10 @@ std::vector<StartingCase> StartingCases() {
   return cases;
 }
 
-// What changed in the file since `planted`, after "`expected` to leave it alone".
-std::string Written(const FileState& planted, const char* expected) {
-  FileState now = ReadFileState(SettingsFilePath());
+// What changed in the file at `path` since `planted`, after "`expected` to
+// leave it alone".
+std::string Written(const std::wstring& path, const FileState& planted, const char* expected) {
+  FileState now = ReadFileState(path);
   if (SameFile(planted, now)) return std::string();
   return std::string(expected) + " to leave the file's bytes and time alone; " +
          FileChange(planted, now);
@@ -55,25 +56,27 @@ std::string OpenOnFile(HeldDialog* held, const StartingCase& row, FileState* pla
                        Ledger* ledger) {
   if (!HeldRegistered(*held))
     return "a copy of the plug-in under its own name to load and register";
-  if (!PlantSettingsFile(row.bytes, ledger)) return kNotPlanted;
-  *planted = ReadFileState(SettingsFilePath());
-  std::string failure = OpenHeldDialog(held, OpeningValues());
+  std::wstring path = HeldSettingsFile(*held);
+  if (!PlantSettingsFileAt(path, row.bytes, ledger)) return kNotPlanted;
+  *planted = ReadFileState(path);
+  std::string failure = OpenHeldDialog(held, OpeningValues(path));
   if (!failure.empty()) return failure;
-  return Written(*planted, "the dialogs open so far");
+  return Written(path, *planted, "the dialogs open so far");
 }
 
 // After the quiet second: plants the file again and ends the dialog with
 // Cancel; Cancel, then unloading, must leave it alone.
 std::string CancelOnFile(HeldDialog* held, const StartingCase& row, Ledger* ledger) {
   if (CurrentState(*held) >= HeldState::kEnded) return EndHeldDialog(held);  // ended by itself
-  if (!PlantSettingsFile(row.bytes, ledger)) return kNotPlanted;
-  FileState planted = ReadFileState(SettingsFilePath());
+  std::wstring path = HeldSettingsFile(*held);
+  if (!PlantSettingsFileAt(path, row.bytes, ledger)) return kNotPlanted;
+  FileState planted = ReadFileState(path);
   std::string failure = EndHeldDialog(held);
   if (!failure.empty()) return failure;
-  std::string written = Written(planted, "Cancel, with the later files' dialogs still open,");
+  std::string written = Written(path, planted, "Cancel, with the later files' dialogs still open,");
   if (!written.empty()) return written;
   if (!UnloadHeldDialog(held)) return "unloading the plug-in after Cancel to finish; it did not";
-  return Written(planted,
+  return Written(path, planted,
                  "unloading the plug-in after Cancel, with the later files' dialogs still open,");
 }
 
@@ -85,19 +88,22 @@ int JudgeQuietAndCancel(const Options& options, const std::vector<StartingCase>&
   int count = static_cast<int>(cases.size());
   ProgressStep("loading a copy of the plug-in for each of %d starting files", count);
   std::vector<HeldDialog*> dialogs = StartHeldDialogs(options, count, 2);
-  FileState lastPlanted = {};
+  std::vector<FileState> planted(static_cast<size_t>(count));
   int failed = -1;
   for (int i = 0; failed < 0 && i < count; ++i) {
     ProgressStep("case %d: opening its dialog", i + 1);
-    *failure = OpenOnFile(dialogs[i], cases[i], &lastPlanted, ledger);
+    *failure = OpenOnFile(dialogs[i], cases[i], &planted[i], ledger);
     if (!failure->empty()) failed = i;
   }
   if (failed < 0) {
     ProgressStep("every dialog open: a quiet second");
     Sleep(kQuietMs);
-    // Each Cancel plants its file afresh, so a write meanwhile shows only here.
-    *failure = Written(lastPlanted, "the dialogs, open with no action,");
-    if (!failure->empty()) failed = count;
+    // Each copy has a file of its own, each looked at after the quiet second.
+    for (int i = 0; failed < 0 && i < count; ++i) {
+      *failure =
+          Written(HeldSettingsFile(*dialogs[i]), planted[i], "the dialogs, open with no action,");
+      if (!failure->empty()) failed = count;
+    }
   }
   for (int i = 0; failed < 0 && i < count; ++i) {
     ProgressStep("case %d: Cancel", i + 1);
@@ -112,7 +118,7 @@ int JudgeQuietAndCancel(const Options& options, const std::vector<StartingCase>&
 std::string JudgeOk(Session* session, const StartingCase& row, Ledger* ledger) {
   if (!PlantSettingsFile(row.bytes, ledger)) return kNotPlanted;
   DialogUser ok = UserEndingWith(IDOK, true);
-  ok.expected = OpeningValues();
+  ok.expected = OpeningValues(SettingsFilePath());
   OpenAndEnd(session, &ok);
   if (!ok.failure.empty()) return ok.failure;
   std::string stored = StoredDifference(ok.shownAtEnding, ReadSettingsFile());
@@ -123,7 +129,6 @@ std::string JudgeOk(Session* session, const StartingCase& row, Ledger* ledger) {
 
 bool CheckStoredValues(const Options& options) {
   Ledger ledger = {0, 0};
-  SettingsFileKeeper keeper;
   std::vector<StartingCase> cases = StartingCases();
   for (size_t i = 0; i < cases.size(); ++i) {
     Print("Case %u: %s\n", static_cast<unsigned>(i + 1), cases[i].what.c_str());

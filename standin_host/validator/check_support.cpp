@@ -5,6 +5,7 @@
 
 #include "standin_host/console.h"
 #include "standin_host/local_machine.h"
+#include "standin_host/run_folder.h"
 
 namespace {
 
@@ -56,7 +57,8 @@ void RunToolsWith(Session* session, const DialogScript* script) {
 std::wstring PluginCopyPath(const std::wstring& original, int number) {
   size_t dot = original.rfind(L'.');
   std::wstring extension = dot == std::wstring::npos ? L"" : original.substr(dot);
-  return TempFolder() + L"VALIDATOR-COPY-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+  std::wstring folder = RunFolder().empty() ? TempFolder() : RunFolder() + L"\\";
+  return folder + L"VALIDATOR-COPY-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
          std::to_wstring(number) + extension;
 }
 

@@ -23,8 +23,8 @@ int EndSession(Session* session, Ledger* ledger);
 // The road's tools run once more with another script.
 void RunToolsWith(Session* session, const DialogScript* script);
 
-// Where copy `number` of the plug-in goes: the temporary folder, under a
-// name of this process's own with the plug-in's extension.
+// Where copy `number` of the plug-in goes: the run's folder, under a name of
+// this process's own with the plug-in's extension.
 std::wstring PluginCopyPath(const std::wstring& original, int number);
 
 // A line the validator adds to the check's verdict.

@@ -3,6 +3,7 @@
 #include <stdio.h>
 
 #include "standin_host/dialog_driver.h"
+#include "standin_host/settings_redirect.h"
 #include "standin_host/validator/check_support.h"
 
 namespace {
@@ -12,6 +13,10 @@ constexpr DWORD kEndMs = 5000;
 // Loading a copy, showing a dialog or unloading takes seconds even where
 // each window takes a second to appear; a plug-in that hangs never does it.
 constexpr DWORD kStepLimitMs = 30000;
+// How long a held dialog's thread waits for the check to let it go on: the
+// check moves on within minutes even with every dialog held, so a thread
+// left waiting longer goes on by itself.
+constexpr DWORD kCheckLimitMs = 600000;
 // How often a held dialog's user looks whether the check wants it ended.
 constexpr UINT kPollMs = 20;
 constexpr UINT_PTR kPollTimer = 0x5E;
@@ -86,12 +91,14 @@ DWORD WINAPI HoldDialog(void* parameter) {
   bool begun = BeginSession(held->options, &held->unused, &held->session, &held->ledger);
   held->registered = begun && RegisterAll(&held->session);
   Advance(held, HeldState::kReady);
-  WaitForSingleObject(held->go, INFINITE);
+  if (WaitForSingleObject(held->go, kCheckLimitMs) != WAIT_OBJECT_0) {
+    InterlockedExchange(&held->abandoned, 1);
+  }
   if (held->registered && InterlockedCompareExchange(&held->abandoned, 0, 0) == 0) {
     OpenAndEnd(&held->session, &held->user);
   }
   Advance(held, HeldState::kEnded);
-  WaitForSingleObject(held->unload, INFINITE);
+  WaitForSingleObject(held->unload, kCheckLimitMs);
   if (begun) EndSession(&held->session, &held->ledger);
   Advance(held, HeldState::kUnloaded);
   return 0;
@@ -101,6 +108,7 @@ HeldDialog* StartHeld(const Options& options, int copy) {
   HeldDialog* held = new HeldDialog{};
   held->options = options;
   held->options.pluginPath = PluginCopyPath(options.pluginPath, copy);
+  held->session.settingsCopy = copy;
   held->unused = DialogScript{{}, DialogEnding::kCancel, std::wstring()};
   held->ledger = Ledger{0, 0};
   held->user = UserEndingWith(IDCANCEL, false);
@@ -167,6 +175,11 @@ bool HeldRegistered(const HeldDialog& held) {
   return CurrentState(held) != HeldState::kLoading && held.registered;
 }
 
+std::wstring HeldSettingsFile(const HeldDialog& held) {
+  std::wstring bound = BoundSettingsFile(held.session.settingsCopy);
+  return bound.empty() ? SettingsFilePath() : bound;
+}
+
 HeldState CurrentState(const HeldDialog& held) {
   return static_cast<HeldState>(
       InterlockedCompareExchange(const_cast<volatile LONG*>(&held.state), 0, 0));
@@ -208,7 +221,10 @@ void FinishHeldDialogs(std::vector<HeldDialog*>* dialogs, Ledger* ledger) {
   for (HeldDialog* held : *dialogs) {
     DWORD waited = GetTickCount() - start;
     if (!WaitFor(held, HeldState::kUnloaded, waited < kEndMs ? kEndMs - waited : 0)) continue;
-    if (held->thread != nullptr) WaitForSingleObject(held->thread, INFINITE);
+    if (held->thread != nullptr &&
+        WaitForSingleObject(held->thread, kStepLimitMs) != WAIT_OBJECT_0) {
+      continue;
+    }
     ledger->problems += held->ledger.problems;
     CloseHeld(held);
     delete held;

@@ -56,6 +56,8 @@ constexpr int kHeldStateCount = 5;
 // loaded and registered or failed to.
 std::vector<HeldDialog*> StartHeldDialogs(const Options& options, int count, int firstCopy);
 bool HeldRegistered(const HeldDialog& held);
+// The settings file the held copy's calls are bound to.
+std::wstring HeldSettingsFile(const HeldDialog& held);
 HeldState CurrentState(const HeldDialog& held);
 
 // Lets the dialog open, expecting it to show `expected`, and waits until it

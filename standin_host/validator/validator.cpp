@@ -7,11 +7,12 @@
 #include <vector>
 
 #include "standin_host/console.h"
+#include "standin_host/run_folder.h"
 #include "standin_host/settings_file.h"
 #include "standin_host/validator/checks.h"
 #include "standin_host/validator/child_process.h"
 #include "standin_host/validator/output_files.h"
-#include "standin_host/validator/settings_guard.h"
+#include "standin_host/validator/settings_watch.h"
 
 namespace {
 
@@ -164,27 +165,29 @@ const char* OutcomeName(Outcome outcome) {
   return "NOT JUDGED";
 }
 
-// Every child process is followed by the user's settings file put back;
-// false, with the reason in `restoreError`, when that failed.
+// The person's settings file is looked at before and after every child
+// process; a change there is told in `notes`, one line each.
 Verdict RunPlannedCheck(const PlannedCheck& plan, const Options& options,
-                        const std::wstring& plugin, std::string* log, std::string* restoreError) {
+                        const std::wstring& plugin, std::string* log, std::string* notes) {
   Verdict verdict = {Outcome::kPassed, std::string()};
   int limit = options.timeLimitSeconds > 0 ? options.timeLimitSeconds : kNoProgressLimitSeconds;
   for (const ChildTask& task : plan.tasks) {
     std::wstring command = Quoted(OwnProgramPath()) + L" " + task.arguments + L" " + Quoted(plugin);
-    BeforeEachCheck();
+    WatchVerdict before = LookBeforeCheck();
+    if (!before.line.empty()) *notes += before.line + "\n";
     DWORD started = GetTickCount();
     ChildRun run = RunChild(command, static_cast<DWORD>(limit) * 1000);
     char took[32];  // where a slow machine's time goes, for whoever reads the log
     snprintf(took, sizeof took, " (%.1f s)", (GetTickCount() - started) / 1000.0);
-    bool restored = PutBackSettingsFile(restoreError);
     Verdict part = Judge(run, limit);
+    WatchVerdict after = LookAfterCheck(run.output);
+    if (after.pluginChanged) part = Verdict{Outcome::kFailed, after.line};
+    if (!after.pluginChanged && !after.line.empty()) *notes += after.line + "\n";
     bool passed = part.outcome == Outcome::kPassed;
     *log += "=== " + plan.name + ": " + Utf8FromWide(command.c_str()) + "\n" +
             WithoutSteps(run.output) + "=== " + plan.name + ": " + OutcomeName(part.outcome) +
             (passed ? "" : " " + part.reason) + took + "\n\n";
     if (verdict.outcome == Outcome::kPassed && (!passed || !part.reason.empty())) verdict = part;
-    if (!restored) return verdict;
     if (!passed) break;  // one failing batch of sessions is the verdict
   }
   return verdict;
@@ -230,33 +233,6 @@ bool SaveFiles(const OutputFiles& files, const std::string& log, const std::stri
   return written;
 }
 
-// Before any check: an interrupted run's backup dealt with, the user's file
-// backed up, and the file found writable. False, with the report ended,
-// when no check may run.
-bool PrepareSettingsFile(std::string* report) {
-  std::string message;
-  bool recovered = RecoverInterruptedRun(&message);
-  if (!message.empty()) Report(report, "%s\n", message.c_str());
-  if (!recovered) {
-    Report(report, "STOPPED: no check ran, so that nothing is lost\n");
-    EndGuard(false);
-    return false;
-  }
-  if (!BackUpSettingsFile(&message)) {
-    Report(report, "STOPPED: %s; no check ran\n", message.c_str());
-    EndGuard(false);
-    return false;
-  }
-  if (!SettingsFileWritable(&message)) {
-    EndGuard(true);
-    Report(report, "CANNOT VALIDATE HERE: %s\n", message.c_str());
-    return false;
-  }
-  Report(report, "Settings file: %s (kept safe: put back after every check)\n",
-         Utf8FromWide(ResolvedSettingsFilePath().c_str()).c_str());
-  return true;
-}
-
 }  // namespace
 
 int RunValidator(const Options& options) {
@@ -272,12 +248,7 @@ int RunValidator(const Options& options) {
     PrintError("standin_host: no plug-in file at %s\n", Utf8FromWide(plugin.c_str()).c_str());
     return 2;
   }
-  // A second run would plant its files over the first's: it touches nothing.
-  std::string otherRun;
-  if (!LockRun(&otherRun)) {
-    Print("%s\n", otherRun.c_str());
-    return 2;
-  }
+  StartWatch();
   std::string fallbackNote;
   OutputFiles files = ChooseOutputFiles(options, &fallbackNote);
   std::string report;
@@ -288,17 +259,16 @@ int RunValidator(const Options& options) {
   Report(&report, "Host memory: %s\n",
          options.plainHeap ? "the process heap (--heap plain)"
                            : "page heap (--heap plain for the process heap)");
+  Report(&report, "Settings file: %s (only watched: the checks use private copies in %s)\n",
+         Utf8FromWide(WatchedFile().c_str()).c_str(), Utf8FromWide(RunFolder().c_str()).c_str());
   std::string log;
-  if (!PrepareSettingsFile(&report)) {
-    SaveFiles(files, log, std::string(), report);
-    return 2;
-  }
   int passed = 0;
   int failed = 0;
   int notJudged = 0;
-  std::string restoreError;
   for (const PlannedCheck& plan : plans) {
-    Verdict verdict = RunPlannedCheck(plan, options, plugin, &log, &restoreError);
+    std::string notes;
+    Verdict verdict = RunPlannedCheck(plan, options, plugin, &log, &notes);
+    if (!notes.empty()) Report(&report, "%s", notes.c_str());
     if (verdict.outcome == Outcome::kPassed) {
       ++passed;
       Report(&report, "PASS %s%s%s\n", plan.name.c_str(), verdict.reason.empty() ? "" : " (note: ",
@@ -311,14 +281,10 @@ int RunValidator(const Options& options) {
       Report(&report, "NOT JUDGED %s: could not be judged here: %s\n", plan.name.c_str(),
              verdict.reason.c_str());
     }
-    if (!restoreError.empty()) break;
   }
-  EndGuard(restoreError.empty());
-  if (!restoreError.empty()) Report(&report, "STOPPED: %s\n", restoreError.c_str());
   std::string summary = std::to_string(passed) + " passed, " + std::to_string(failed) + " failed";
   if (notJudged > 0) summary += ", " + std::to_string(notJudged) + " could not be judged here";
   bool saved = SaveFiles(files, log, summary + "\n", report);
-  if (!restoreError.empty()) return 2;
   if (failed > 0) return 1;
   return saved && notJudged == 0 ? 0 : 2;
 }

@@ -207,6 +207,95 @@ constexpr InstanceDestroyHook SettingsToolDestroyHook = RegistrationDestroyHook;
 #define SettingsToolDestroyHook(instance) UnusedDestroyHook(instance)
 #include "plugin/module/class_table.cpp"
 
+#elif defined(FAULTY_LOOKS_UP_PROFILE) || defined(FAULTY_NAMES_OWN_FOLDER)
+// Right behaviour by a road of its own: the profile functions looked up by
+// name at each call, and (NAMES_OWN_FOLDER) the file named by a full path
+// beside the module instead of the bare name.
+const char* FileFor(const char* file) {
+#if defined(FAULTY_NAMES_OWN_FOLDER)
+  static char path[MAX_PATH];
+  DWORD length = GetModuleFileNameA(ModuleHandle, path, MAX_PATH);
+  while (length > 0 && path[length - 1] != '\\') --length;
+  lstrcpyA(path + length, file);
+  return path;
+#else
+  return file;
+#endif
+}
+extern "C" UINT WINAPI LookedUpGetInt(LPCSTR section, LPCSTR key, INT fallback, LPCSTR file) {
+  return Real<decltype(&GetPrivateProfileIntA)>("kernel32", "GetPrivateProfileIntA")(
+      section, key, fallback, FileFor(file));
+}
+extern "C" BOOL WINAPI LookedUpWrite(LPCSTR section, LPCSTR key, LPCSTR value, LPCSTR file) {
+  return Real<decltype(&WritePrivateProfileStringA)>("kernel32", "WritePrivateProfileStringA")(
+      section, key, value, FileFor(file));
+}
+extern "C" void* g_getInt asm("__imp__GetPrivateProfileIntA@16") =
+    reinterpret_cast<void*>(LookedUpGetInt);
+extern "C" void* g_write asm("__imp__WritePrivateProfileStringA@16") =
+    reinterpret_cast<void*>(LookedUpWrite);
+
+#elif defined(FAULTY_DELAY_LOADS_PROFILE)
+// Right behaviour, with the profile functions delay-loaded: a delay-import
+// descriptor names them (set_delay_directory.sh points the header's
+// directory at it), and each slot starts at a resolver that finds the
+// function in KERNEL32's export table by itself, as a delay-load helper does.
+asm(R"(
+  .data
+  .balign 4
+  .globl delay_slots
+delay_slots:
+  .globl "__imp__GetPrivateProfileIntA@16"
+"__imp__GetPrivateProfileIntA@16": .long "_ResolveGetInt@16"
+  .globl "__imp__WritePrivateProfileStringA@16"
+"__imp__WritePrivateProfileStringA@16": .long "_ResolveWrite@16"
+  .long 0
+delay_names: .rva name_get_int, name_write
+  .long 0
+delay_module: .long 0
+name_get_int: .short 0
+  .asciz "GetPrivateProfileIntA"
+name_write: .short 0
+  .asciz "WritePrivateProfileStringA"
+delay_dll: .asciz "KERNEL32.dll"
+  .balign 4
+  .globl delay_import_descriptor
+delay_import_descriptor:
+  .long 1
+  .rva delay_dll, delay_module, delay_slots, delay_names
+  .long 0, 0, 0
+  .long 0, 0, 0, 0, 0, 0, 0, 0
+  .text
+)");
+extern "C" void* g_delaySlots[2] asm("delay_slots");
+
+void* Exported(const char* name) {
+  auto* base = reinterpret_cast<BYTE*>(GetModuleHandleA("kernel32.dll"));
+  auto* dos = reinterpret_cast<IMAGE_DOS_HEADER*>(base);
+  auto* nt = reinterpret_cast<IMAGE_NT_HEADERS32*>(base + dos->e_lfanew);
+  const IMAGE_DATA_DIRECTORY& table = nt->OptionalHeader.DataDirectory[0];
+  auto* exports = reinterpret_cast<IMAGE_EXPORT_DIRECTORY*>(base + table.VirtualAddress);
+  auto* names = reinterpret_cast<DWORD*>(base + exports->AddressOfNames);
+  auto* ordinals = reinterpret_cast<WORD*>(base + exports->AddressOfNameOrdinals);
+  auto* functions = reinterpret_cast<DWORD*>(base + exports->AddressOfFunctions);
+  for (DWORD i = 0; i < exports->NumberOfNames; ++i) {
+    if (lstrcmpA(reinterpret_cast<char*>(base + names[i]), name) == 0) {
+      return base + functions[ordinals[i]];
+    }
+  }
+  return nullptr;
+}
+extern "C" UINT WINAPI ResolveGetInt(LPCSTR section, LPCSTR key, INT fallback, LPCSTR file) {
+  g_delaySlots[0] = Exported("GetPrivateProfileIntA");
+  return reinterpret_cast<decltype(&GetPrivateProfileIntA)>(g_delaySlots[0])(section, key, fallback,
+                                                                             file);
+}
+extern "C" BOOL WINAPI ResolveWrite(LPCSTR section, LPCSTR key, LPCSTR value, LPCSTR file) {
+  g_delaySlots[1] = Exported("WritePrivateProfileStringA");
+  return reinterpret_cast<decltype(&WritePrivateProfileStringA)>(g_delaySlots[1])(section, key,
+                                                                                  value, file);
+}
+
 #else
 // Faults of the module's entry, which the build names as the entry point.
 extern "C" BOOL WINAPI FaultyDllMain(HINSTANCE module, DWORD reason, LPVOID reserved) {
@@ -214,6 +303,9 @@ extern "C" BOOL WINAPI FaultyDllMain(HINSTANCE module, DWORD reason, LPVOID rese
 #if defined(FAULTY_WRITES_ON_UNLOAD)
   // The settings last read or confirmed are saved again as the module leaves.
   if (reason == DLL_PROCESS_DETACH && g_settings.size != 0) WriteSettings(&g_settings);
+#elif defined(FAULTY_WRITES_ON_LOAD)
+  // A key rewritten as the module loads, before any host could bind its calls.
+  if (reason == DLL_PROCESS_ATTACH) RewriteVersionKey();
 #elif defined(FAULTY_FORGETS_MODULE_ON_THREAD_END)
   // A thread's end clears the module handle every later call relies on.
   if (reason == DLL_THREAD_DETACH) ModuleHandle = nullptr;
