@@ -271,11 +271,17 @@ bool ResolveStep(ActorRun* run, ActorStep* step) {
   }
 }
 
+// The rest of the action's input is not given, nor a key it held left down.
+void DropRemainingSteps(ActorRun* run) {
+  run->nextStep = run->steps.size();
+  ReleaseHeldKeys();
+}
+
 // The session stops without a verdict: what the dialog did after input it
 // never got says nothing of the plug-in.
 void CannotJudge(ActorRun* run, const std::string& unreachable) {
   run->unjudged = unreachable;
-  run->nextStep = run->steps.size();
+  DropRemainingSteps(run);
   EndDialog(run->dialog, kEndedByHost);
 }
 
@@ -289,7 +295,7 @@ void DeliverStep(ActorRun* run) {
     }
   } else {
     if (run->before.listUsable) Fail(run, "a click on the enabled bit-rate list did not open it");
-    run->nextStep = run->steps.size();
+    DropRemainingSteps(run);
   }
   PostMarker(run);
 }
@@ -439,6 +445,7 @@ void ActOnDialog(HWND dialog, void* context) {
 }
 
 void FinishActorRun(ActorRun* run) {
+  ReleaseHeldKeys();  // the dialog may have ended between Shift's press and release
   if (run->marker != nullptr) DestroyWindow(run->marker);
   run->marker = nullptr;
 }

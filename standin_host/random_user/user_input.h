@@ -56,3 +56,6 @@ bool CloseBoxCentre(HWND window, POINT* point);
 // with what stood in the way in `unreachable`, when no window of the
 // dialog's thread would: nothing is posted then.
 bool DeliverInput(HWND dialog, const InputEvent& event, std::string* unreachable);
+// Lets go of every key the input held down in this thread's key state (Shift
+// for Shift+Tab), so that input cut short leaves the thread as it found it.
+void ReleaseHeldKeys();

@@ -126,6 +126,7 @@ std::string LastLine(const std::string& output) {
 }
 
 Verdict Judge(const ChildRun& run, int limitSeconds) {
+  if (!run.refused.empty()) return Verdict{Outcome::kNotJudged, run.refused};
   if (!run.started) return Verdict{Outcome::kFailed, "the check's process could not be started"};
   std::string problem = FirstLineAfter(run.output, "PROBLEM: ");
   char text[160];
@@ -180,8 +181,8 @@ Verdict RunPlannedCheck(const PlannedCheck& plan, const Options& options,
     bool restored = PutBackSettingsFile(restoreError);
     Verdict part = Judge(run, limit);
     bool passed = part.outcome == Outcome::kPassed;
-    *log += "=== " + plan.name + ": " + Utf8FromWide(command.c_str()) + "\n" +
-            WithoutSteps(run.output) + "=== " + plan.name + ": " + OutcomeName(part.outcome) +
+    *log += "=== " + plan.name + ": " + Utf8FromWide(command.c_str()) + "\n" + run.output +
+            "=== " + plan.name + ": " + OutcomeName(part.outcome) +
             (passed ? "" : " " + part.reason) + took + "\n\n";
     if (verdict.outcome == Outcome::kPassed && (!passed || !part.reason.empty())) verdict = part;
     if (!restored) return verdict;
@@ -311,8 +312,9 @@ int RunValidator(const Options& options) {
       Report(&report, "NOT JUDGED %s: could not be judged here: %s\n", plan.name.c_str(),
              verdict.reason.c_str());
     }
-    if (!restoreError.empty()) break;
+    if (!restoreError.empty() || !ChildrenRefused().empty()) break;
   }
+  if (!ChildrenRefused().empty()) Report(&report, "STOPPED: no further check ran\n");
   EndGuard(restoreError.empty());
   if (!restoreError.empty()) Report(&report, "STOPPED: %s\n", restoreError.c_str());
   std::string summary = std::to_string(passed) + " passed, " + std::to_string(failed) + " failed";

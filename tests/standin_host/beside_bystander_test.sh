@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
-# The validator on a desktop it shares with another program: Wine's virtual
-# desktop on Xvfb, in a prefix of this test's own, with the bystander's
-# topmost window over the whole screen. Every click, wheel turn and key must
-# reach the validator's own dialogs; the bystander must count none but the
-# two of its own --poke. The correct plug-in passes the checks that act on
-# the dialog, and faulty builds still fail the checks meant for them.
+# The validator beside another program, as a person works while it runs:
+# Wine's virtual desktop on Xvfb, in a prefix of this test's own, with the
+# bystander's topmost window over the whole screen, taking the foreground and
+# the keyboard focus every 0.7 s. Every click, wheel turn and key must reach
+# the validator's own dialogs; the bystander must count none but the two of
+# its own --poke, and must never lose the foreground to the validator. The
+# correct plug-in passes the checks that act on the dialog, and faulty builds
+# still fail the checks meant for them.
 #   beside_bystander_test.sh <standin_host.exe> <bystander.exe> <plug-in> <faulty folder> <work>
 set -uo pipefail
 fail() { echo "FAIL: $*" && exit 1; }
@@ -28,8 +30,8 @@ if [ ! -f "$WINEPREFIX/.desktop-ready" ]; then
   wineserver -w
   touch "$WINEPREFIX/.desktop-ready"
 fi
-rm -f "$work"/ready "$work"/stop "$work"/count
-wine "$bystander" "$(zpath "$work")" </dev/null >"$work/bystander.out" 2>&1 &
+rm -f "$work"/ready "$work"/stop "$work"/count "$work"/lost
+wine "$bystander" "$(zpath "$work")" 700 </dev/null >"$work/bystander.out" 2>&1 &
 stander=$!
 # Waits for its window, which it announces once shown.
 for _ in $(seq 600); do
@@ -67,3 +69,8 @@ count=$(tr -d '\r\n' <"$work/count" 2>/dev/null)
 [ "$count" = 2 ] ||
   fail "the bystander received ${count:-no count of} input messages; only the 2 of its own poke were meant for it"
 echo "the bystander received only its own poke's 2 input messages"
+[ -f "$work/lost" ] || fail "the bystander wrote no count of the times it lost the foreground"
+echo "the bystander lost the foreground to: $(tr -d '\r' <"$work/lost" | paste -sd, -)"
+taken=$(tr -d '\r' <"$work/lost" | awk 'tolower($1) == "standin_host.exe" { print $2 }')
+[ -z "$taken" ] || fail "the validator took the foreground from the bystander $taken times"
+echo "the validator took the foreground from the bystander 0 times"

@@ -175,7 +175,13 @@ INSTANTIATE_TEST_SUITE_P(
                  "FAULTY_HANGS_ON_CANCEL.QVX",
                  "ending-cancel",
                  {"--time-limit", "15"},
-                 "it made no progress for 15 s after: "}),
+                 "it made no progress for 15 s after: "},
+        // Output that is no step is no progress.
+        ChildEnd{"endless_output",
+                 "FAULTY_CHATTERS_ON_CANCEL.QVX",
+                 "ending-cancel",
+                 {"--time-limit", "15"},
+                 "it made no progress for 15 s after: the user's Cancel button"}),
     [](const testing::TestParamInfo<ChildEnd>& info) { return std::string(info.param.name); });
 
 const char kUsersNewerFile[] = "[VELConfigData]\r\nenabled=1\r\n; written after the stop\r\n";
