@@ -285,6 +285,18 @@ void CannotJudge(ActorRun* run, const std::string& unreachable) {
   EndDialog(run->dialog, kEndedByHost);
 }
 
+// What an inactive dialog does with input is the platform's, not the
+// plug-in's: an action during which another window took the activation from
+// the dialog, or had it already, is not judged. A dialog on a desktop no one
+// looks at may never be active, with nothing else active either: that is
+// judged.
+bool LostActivation(ActorRun* run) {
+  if (DialogActive(run->dialog) || !(run->activeBefore || AnotherWindowActive(run->dialog)))
+    return false;
+  CannotJudge(run, "another window took the activation from the dialog during the action");
+  return true;
+}
+
 void DeliverStep(ActorRun* run) {
   ActorStep* step = &run->steps[run->nextStep++];
   std::string unreachable;
@@ -294,13 +306,16 @@ void DeliverStep(ActorRun* run) {
       return;
     }
   } else {
+    if (LostActivation(run)) return;
     if (run->before.listUsable) Fail(run, "a click on the enabled bit-rate list did not open it");
     DropRemainingSteps(run);
   }
   PostMarker(run);
 }
 
-void JudgeAction(ActorRun* run) {
+// False when the action could not be judged, which ends the session.
+bool JudgeAction(ActorRun* run) {
+  if (LostActivation(run)) return false;
   DialogView after = ViewDialog(run->dialog);
   std::string problem = BrokenRule(after);
   if (problem.empty() && after.listDropped) problem = "the bit-rate list is still open";
@@ -315,6 +330,7 @@ void JudgeAction(ActorRun* run) {
               ControlName(run->effect.focusId);
   }
   if (!problem.empty()) Fail(run, problem);
+  return true;
 }
 
 std::vector<ActorStep> EndingSteps(DialogEnding ending, SeededRandom* random, int focusId,
@@ -366,6 +382,7 @@ void StartNextAction(ActorRun* run) {
   }
   --run->actionsLeft;
   run->before = ViewDialog(run->dialog);
+  run->activeBefore = DialogActive(run->dialog);
   Action action = RandomAction(run->random, run->dialog, run->before);
   run->actions.push_back(action.name);
   ProgressStep("action: %s", action.name.c_str());
@@ -390,8 +407,7 @@ void OnMarker(ActorRun* run) {
     DeliverStep(run);
   } else if (run->endingStarted) {
     WaitForEnd(run);
-  } else {
-    JudgeAction(run);
+  } else if (JudgeAction(run)) {
     StartNextAction(run);
   }
 }

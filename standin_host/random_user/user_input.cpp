@@ -236,6 +236,14 @@ bool CloseBoxCentre(HWND window, POINT* point) {
 
 void ReleaseHeldKeys() { SetShiftState(false); }
 
+bool DialogActive(HWND dialog) { return DialogThreadInput(dialog).hwndActive == dialog; }
+
+bool AnotherWindowActive(HWND dialog) {
+  HWND foreground = GetForegroundWindow();
+  return foreground != nullptr &&
+         GetWindowThreadProcessId(foreground, nullptr) != GetWindowThreadProcessId(dialog, nullptr);
+}
+
 bool DeliverInput(HWND dialog, const InputEvent& event, std::string* unreachable) {
   if (!IsWindowVisible(dialog)) {
     *unreachable = "the dialog is not shown";

@@ -140,6 +140,7 @@ HANDLE RunJob() {
 
 // Why no child may run, once one could not be put in the run's job.
 std::string g_refused;
+std::wstring g_desktop;
 
 void Refuse(DWORD error) {
   g_refused = "a check's process could not be put in the validator's job (Windows error " +
@@ -201,6 +202,8 @@ ChildRun RunChild(const std::wstring& commandLine, DWORD noProgressLimitMs) {
   startup.hStdInput = input;
   startup.hStdOutput = output;
   startup.hStdError = output;
+  std::wstring desktop = g_desktop;
+  if (!desktop.empty()) startup.lpDesktop = &desktop[0];
   PROCESS_INFORMATION process = {};
   run.started = StartInJob(commandLine, &startup, &process);
   run.refused = g_refused;
@@ -225,6 +228,8 @@ ChildRun RunChild(const std::wstring& commandLine, DWORD noProgressLimitMs) {
   CloseHandle(output);
   return run;
 }
+
+void SetChildDesktop(const std::wstring& name) { g_desktop = name; }
 
 const std::string& ChildrenRefused() { return g_refused; }
 

@@ -25,6 +25,9 @@ struct ChildRun {
 // them with this process; a child that cannot be made to is not run, nor is
 // any after it (`refused` says why).
 ChildRun RunChild(const std::wstring& commandLine, DWORD noProgressLimitMs);
+// The desktop every child starts on from now on, by name; "" for this
+// process's own.
+void SetChildDesktop(const std::wstring& name);
 // Why no child may run any more; "" while they may.
 const std::string& ChildrenRefused();
 // Ends every child process and those they started; safe from any thread.

@@ -11,6 +11,7 @@
 #include "standin_host/validator/checks.h"
 #include "standin_host/validator/child_process.h"
 #include "standin_host/validator/output_files.h"
+#include "standin_host/validator/run_desktop.h"
 #include "standin_host/validator/settings_guard.h"
 
 namespace {
@@ -294,6 +295,7 @@ int RunValidator(const Options& options) {
     SaveFiles(files, log, std::string(), report);
     return 2;
   }
+  Report(&report, "%s\n", OpenRunDesktop(options.showDialogs).c_str());
   int passed = 0;
   int failed = 0;
   int notJudged = 0;
@@ -314,6 +316,7 @@ int RunValidator(const Options& options) {
     }
     if (!restoreError.empty() || !ChildrenRefused().empty()) break;
   }
+  CloseRunDesktop();
   if (!ChildrenRefused().empty()) Report(&report, "STOPPED: no further check ran\n");
   EndGuard(restoreError.empty());
   if (!restoreError.empty()) Report(&report, "STOPPED: %s\n", restoreError.c_str());

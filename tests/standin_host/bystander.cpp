@@ -7,9 +7,9 @@
 //                        <folder>/count and ends; with <ms>, it also takes
 //                        the foreground and the keyboard focus every <ms>,
 //                        as a person clicking into their editor does, and
-//                        writes to <folder>/lost how often a window of
-//                        another process took the foreground from it, each
-//                        taker's program named
+//                        keeps in <folder>/lost how often a window of
+//                        another process took the foreground from it, by
+//                        program and window class (no file: never)
 //   bystander --poke     clicks whatever window the desktop shows at the
 //                        screen's centre, as input aimed by what is on the
 //                        screen would; the test's proof that the bystander
@@ -64,10 +64,23 @@ std::string ProgramOfThread(DWORD threadId) {
   return name.substr(name.find_last_of('\\') + 1);
 }
 
+// The program whose window is being activated. Its thread comes in
+// WM_ACTIVATEAPP's lParam, except where another process took the foreground
+// (Wine leaves it 0 then): that process's window is the foreground by then.
+std::string Taker(LPARAM thread) {
+  DWORD id = static_cast<DWORD>(thread);
+  HWND foreground = GetForegroundWindow();
+  if (id == 0) id = GetWindowThreadProcessId(foreground, nullptr);
+  char name[64] = "";
+  if (foreground != nullptr) GetClassNameA(foreground, name, sizeof name);
+  return (id != 0 ? ProgramOfThread(id) : "no-window") + " (window class " + name + ")";
+}
+
 // Each line: a program's file name and how often it took the foreground.
 std::string Takers() {
   std::string lines;
-  for (const auto& taker : g_takers) lines += taker.first + " " + std::to_string(taker.second) + "\n";
+  for (const auto& taker : g_takers)
+    lines += taker.first + " " + std::to_string(taker.second) + "\n";
   return lines;
 }
 
@@ -76,7 +89,6 @@ std::string Takers() {
 void CALLBACK OnStopTimer(HWND window, UINT, UINT_PTR, DWORD) {
   if (GetFileAttributesW((g_folder + L"\\stop").c_str()) == INVALID_FILE_ATTRIBUTES) return;
   WriteText(g_folder + L"\\count", std::to_string(g_inputs) + "\n");
-  WriteText(g_folder + L"\\lost", Takers());
   DestroyWindow(window);
 }
 
@@ -90,9 +102,10 @@ LRESULT CALLBACK BystanderProc(HWND window, UINT message, WPARAM wParam, LPARAM 
     ++g_inputs;
     return 0;  // not handled further: Alt+F4 must not close it
   }
-  // Another thread's window is being activated; its thread is in lParam.
-  if (message == WM_ACTIVATEAPP && wParam == FALSE && lParam != 0)
-    ++g_takers[ProgramOfThread(static_cast<DWORD>(lParam))];
+  if (message == WM_ACTIVATEAPP && wParam == FALSE) {
+    ++g_takers[Taker(lParam)];
+    WriteText(g_folder + L"\\lost", Takers());  // read while it runs too
+  }
   if (message == WM_CLOSE) return 0;
   if (message == WM_DESTROY) PostQuitMessage(0);
   return DefWindowProcW(window, message, wParam, lParam);
