@@ -286,13 +286,16 @@ void CannotJudge(ActorRun* run, const std::string& unreachable) {
 }
 
 // What an inactive dialog does with input is the platform's, not the
-// plug-in's: an action during which another window took the activation from
-// the dialog, or had it already, is not judged. A dialog on a desktop no one
-// looks at may never be active, with nothing else active either: that is
-// judged.
+// plug-in's: on the person's desktop, an action during which another window
+// took the activation from the dialog is not judged. The dialog's thread may
+// have made it active again meanwhile (setting the focus does), but not the
+// foreground. On a desktop of the validator's own no other program can take
+// it, and a dialog that lost it there lost it to the plug-in.
 bool LostActivation(ActorRun* run) {
-  if (DialogActive(run->dialog) || !(run->activeBefore || AnotherWindowActive(run->dialog)))
-    return false;
+  if (!OnInputDesktop()) return false;
+  bool taken =
+      AnotherWindowActive(run->dialog) || (run->activeBefore && !DialogActive(run->dialog));
+  if (!taken) return false;
   CannotJudge(run, "another window took the activation from the dialog during the action");
   return true;
 }
@@ -397,6 +400,7 @@ void WaitForEnd(ActorRun* run) {
     PostMarker(run);
     return;
   }
+  if (LostActivation(run)) return;
   Fail(run, "the dialog was still open after the " + run->actions.back());
   EndDialog(run->dialog, kEndedByHost);
 }

@@ -79,6 +79,15 @@ std::string Unreachable(const char* what, POINT screen) {
          ")";
 }
 
+std::wstring DesktopName(HDESK desktop) {
+  wchar_t name[256] = L"";
+  DWORD length = 0;
+  if (desktop == nullptr ||
+      !GetUserObjectInformationW(desktop, UOI_NAME, name, sizeof name, &length))
+    return std::wstring();
+  return name;
+}
+
 // Checks the target before anything is posted to it.
 bool Reachable(HWND dialog, HWND target, const char* what, POINT screen, std::string* unreachable) {
   if (target != nullptr && OwnWindow(dialog, target)) return true;
@@ -242,6 +251,16 @@ bool AnotherWindowActive(HWND dialog) {
   HWND foreground = GetForegroundWindow();
   return foreground != nullptr &&
          GetWindowThreadProcessId(foreground, nullptr) != GetWindowThreadProcessId(dialog, nullptr);
+}
+
+bool OnInputDesktop() {
+  static const bool onInput = [] {
+    HDESK input = OpenInputDesktop(0, FALSE, DESKTOP_READOBJECTS);
+    std::wstring inputName = DesktopName(input);
+    if (input != nullptr) CloseDesktop(input);
+    return !inputName.empty() && inputName == DesktopName(GetThreadDesktop(GetCurrentThreadId()));
+  }();
+  return onInput;
 }
 
 bool DeliverInput(HWND dialog, const InputEvent& event, std::string* unreachable) {

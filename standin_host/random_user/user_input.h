@@ -66,3 +66,7 @@ bool DialogActive(HWND dialog);
 // Whether the foreground, on the dialog's desktop, is a window of another
 // thread.
 bool AnotherWindowActive(HWND dialog);
+// Whether this thread is on the desktop the person sees and works on, where
+// other programs' windows are; a desktop the validator made for its checks
+// has none.
+bool OnInputDesktop();
