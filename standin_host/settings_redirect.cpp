@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "standin_host/console.h"
+#include "standin_host/import_tables.h"
 
 namespace {
 
@@ -12,6 +13,7 @@ const wchar_t kSettingsName[] = L"VELCNFG.INI";
 
 struct Binding {
   HMODULE module;
+  DWORD thread;  // that loaded the module
   int copy;
   std::vector<std::string> seen;  // each function and name once, for the log
   std::string wrongName;          // the first that is not the Windows folder's file
@@ -87,17 +89,28 @@ void Record(Binding* binding, const char* function, const std::wstring& name, bo
   if (binding->wrongName.empty() && !RightName(name, profile)) binding->wrongName = call;
 }
 
+// The binding of the module at `caller`; a call the module made as its
+// last (a tail call) returns straight into whoever called the module, so
+// then the copy last bound on this thread, as every copy runs on its own.
+Binding* BindingFor(void* caller) {
+  HMODULE module = ModuleAt(caller);
+  Binding* onThread = nullptr;
+  for (Binding& binding : g_redirect.bindings) {
+    if (binding.module == module) return &binding;
+    if (binding.thread == GetCurrentThreadId()) onThread = &binding;
+  }
+  return onThread;
+}
+
 // Where the call from `caller` goes instead of `name`; the call recorded.
 std::wstring Redirected(void* caller, const char* function, const std::wstring& name,
                         bool profile) {
-  HMODULE module = ModuleAt(caller);
   int copy = 0;
   EnterCriticalSection(&g_redirect.lock);
-  for (Binding& binding : g_redirect.bindings) {
-    if (binding.module != module) continue;
-    copy = binding.copy;
-    Record(&binding, function, name, profile);
-    break;
+  Binding* binding = BindingFor(caller);
+  if (binding != nullptr) {
+    copy = binding->copy;
+    Record(binding, function, name, profile);
   }
   LeaveCriticalSection(&g_redirect.lock);
   return PrivatePath(copy, FinalName(name.c_str()));
@@ -364,53 +377,10 @@ FARPROC WINAPI OwnGetProcAddress(HMODULE module, LPCSTR name) {
   return own != nullptr ? own : found;
 }
 
-void Write(DWORD* slot, FARPROC own) {
-  DWORD was = 0;
-  if (!VirtualProtect(slot, sizeof *slot, PAGE_READWRITE, &was)) return;
-  *slot = reinterpret_cast<DWORD>(own);
-  VirtualProtect(slot, sizeof *slot, was, &was);
-}
-
-// `names` null: the slots alone say which function each holds.
-void BindTable(BYTE* base, const IMAGE_THUNK_DATA32* names, IMAGE_THUNK_DATA32* slots) {
-  for (; slots->u1.Function != 0; ++slots) {
-    FARPROC own = OwnForAddress(slots->u1.Function);
-    if (names != nullptr && own == nullptr && !IMAGE_SNAP_BY_ORDINAL32(names->u1.Ordinal)) {
-      const auto* byName =
-          reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);
-      own = OwnFor(reinterpret_cast<const char*>(byName->Name));
-    }
-    if (own != nullptr) Write(&slots->u1.Function, own);
-    if (names != nullptr) ++names;
-  }
-}
-
-const IMAGE_DATA_DIRECTORY& Directory(BYTE* base, int which) {
-  const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
-  const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS32*>(base + dos->e_lfanew);
-  return nt->OptionalHeader.DataDirectory[which];
-}
-
-void BindImports(BYTE* base) {
-  const IMAGE_DATA_DIRECTORY& directory = Directory(base, IMAGE_DIRECTORY_ENTRY_IMPORT);
-  if (directory.VirtualAddress == 0) return;
-  auto* entry = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + directory.VirtualAddress);
-  for (; entry->Name != 0; ++entry) {
-    BindTable(base, nullptr, reinterpret_cast<IMAGE_THUNK_DATA32*>(base + entry->FirstThunk));
-  }
-}
-
-// Until first called, a delay-loaded slot holds the module's own stub, so
-// the names say what it is for. Old linkers wrote addresses, not offsets.
-void BindDelayImports(BYTE* base) {
-  const IMAGE_DATA_DIRECTORY& directory = Directory(base, IMAGE_DIRECTORY_ENTRY_DELAY_IMPORT);
-  if (directory.VirtualAddress == 0) return;
-  auto* entry = reinterpret_cast<IMAGE_DELAYLOAD_DESCRIPTOR*>(base + directory.VirtualAddress);
-  for (; entry->DllNameRVA != 0; ++entry) {
-    DWORD shift = entry->Attributes.RvaBased ? 0 : reinterpret_cast<DWORD>(base);
-    BindTable(base, reinterpret_cast<IMAGE_THUNK_DATA32*>(base + entry->ImportNameTableRVA - shift),
-              reinterpret_cast<IMAGE_THUNK_DATA32*>(base + entry->ImportAddressTableRVA - shift));
-  }
+// A slot of the platform's function, or one still named for it, gets the host's.
+FARPROC Replacement(const char* name, DWORD current) {
+  FARPROC own = OwnForAddress(current);
+  return own != nullptr || name == nullptr ? own : OwnFor(name);
 }
 
 }  // namespace
@@ -427,11 +397,9 @@ std::wstring BoundSettingsFile(int copy) {
 void BindSettingsCalls(HMODULE module, int copy) {
   if (g_redirect.folder.empty()) return;
   EnterCriticalSection(&g_redirect.lock);
-  g_redirect.bindings.push_back(Binding{module, copy, {}, std::string()});
+  g_redirect.bindings.push_back(Binding{module, GetCurrentThreadId(), copy, {}, std::string()});
   LeaveCriticalSection(&g_redirect.lock);
-  BYTE* base = reinterpret_cast<BYTE*>(module);
-  BindImports(base);
-  BindDelayImports(base);
+  RewriteImportSlots(module, Replacement);
 }
 
 std::string UnbindSettingsCalls(HMODULE module) {

@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "standin_host/console.h"
-#include "standin_host/run_folder.h"
 #include "standin_host/settings_file.h"
 #include "standin_host/validator/checks.h"
 #include "standin_host/validator/child_process.h"
@@ -261,8 +260,11 @@ int RunValidator(const Options& options) {
   Report(&report, "Host memory: %s\n",
          options.plainHeap ? "the process heap (--heap plain)"
                            : "page heap (--heap plain for the process heap)");
-  Report(&report, "Settings file: %s (only watched: the checks use private copies in %s)\n",
-         Utf8FromWide(WatchedFile().c_str()).c_str(), Utf8FromWide(RunFolder().c_str()).c_str());
+  // The run's folder is named for its process, so the report, which a
+  // package keeps, names only where it is.
+  Report(&report,
+         "Settings file: %s (only watched: the checks use private copies under %%TEMP%%)\n",
+         Utf8FromWide(WatchedFile().c_str()).c_str());
   Report(&report, "%s\n", OpenRunDesktop(options.showDialogs).c_str());
   std::string log;
   int passed = 0;
