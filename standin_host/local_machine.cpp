@@ -22,3 +22,16 @@ std::wstring TimeForFileName() {
             now.wMinute, now.wSecond);
   return text;
 }
+
+void JoinStartupDesktop() {
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  GetStartupInfoW(&startup);
+  if (startup.lpDesktop == nullptr || startup.lpDesktop[0] == L'\0') return;
+  // "station\\desktop" or the desktop alone; the station is this process's.
+  const wchar_t* name = wcsrchr(startup.lpDesktop, L'\\');
+  name = name != nullptr ? name + 1 : startup.lpDesktop;
+  HDESK desktop = OpenDesktopW(name, 0, FALSE, DESKTOP_CREATEWINDOW | DESKTOP_READOBJECTS);
+  // The thread keeps the desktop in use; the handle is not needed after.
+  if (desktop != nullptr && !SetThreadDesktop(desktop)) CloseDesktop(desktop);
+}

@@ -1,5 +1,6 @@
 // Facts of the computer the stand-in host runs on that several of its files
-// name things after: the temporary folder, the computer's name, the time now.
+// name things after: the temporary folder, the computer's name, the time now;
+// and the desktop the process was started on.
 #pragma once
 
 #include <string>
@@ -12,3 +13,10 @@ std::wstring ComputerName();
 
 // The local time now as YYYYMMDD-HHMMSS, for names that sort by time.
 std::wstring TimeForFileName();
+
+// Moves the calling thread, before it makes any window, to the desktop the
+// process was started on (the validator starts its checks on a desktop of
+// their own). Windows starts every thread there; Wine 8 starts threads other
+// than the first on the default desktop, where their dialogs would meet the
+// person's windows.
+void JoinStartupDesktop();

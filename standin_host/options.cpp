@@ -46,6 +46,10 @@ const char kUsage[] =
     "  --time-limit <s>         how long a check may go without a step before it counts\n"
     "                           as hung (default: 60 s); a slow desktop only makes the\n"
     "                           steps slower\n"
+    "  --show-dialogs           --validate shows the checks' dialogs on your desktop, to\n"
+    "                           watch them; without it they open on a desktop of the\n"
+    "                           run's own, out of your way; with it, a window of yours\n"
+    "                           that takes the focus can turn a check NOT JUDGED\n"
     "  --check <name>           run one check in this process (what --validate starts)\n"
     "  --progress               with --check and --random-sessions: print a STEP line at\n"
     "                           each step, which --validate watches\n"
@@ -263,7 +267,7 @@ bool ParseOptions(int argc, wchar_t** argv, Options* options, std::string* error
   options->plainHeap = options->heapGiven = false;
   options->sessions = 200;
   options->timeLimitSeconds = 0;
-  options->progress = false;
+  options->progress = options->showDialogs = false;
   options->seed = 0;
   bool endingGiven = false;
   for (int i = 1; i < argc; ++i) {
@@ -283,8 +287,8 @@ bool ParseOptions(int argc, wchar_t** argv, Options* options, std::string* error
       (argument == L"--validate" ? options->validate : options->compareLedgers) = true;
       continue;
     }
-    if (argument == L"--progress") {
-      options->progress = true;
+    if (argument == L"--progress" || argument == L"--show-dialogs") {
+      (argument == L"--progress" ? options->progress : options->showDialogs) = true;
       continue;
     }
     if (TakesValue(argument)) {

@@ -33,7 +33,10 @@ struct Options {
   // --time-limit: how long a check may go without progress, 0 for the default.
   int timeLimitSeconds;
   bool progress;  // --progress: STEP lines for the validator (progress.h)
-  int sessions;   // --sessions: random user sessions --validate runs, 0 for none
+  // --show-dialogs: the checks' dialogs on the person's desktop, where they
+  // can be watched, instead of on a desktop of the run's own.
+  bool showDialogs;
+  int sessions;  // --sessions: random user sessions --validate runs, 0 for none
   // Of the random parts, validator and random sessions alike; a fresh one
   // when not given.
   uint32_t seed;

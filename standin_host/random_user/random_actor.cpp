@@ -271,12 +271,33 @@ bool ResolveStep(ActorRun* run, ActorStep* step) {
   }
 }
 
+// The rest of the action's input is not given, nor a key it held left down.
+void DropRemainingSteps(ActorRun* run) {
+  run->nextStep = run->steps.size();
+  ReleaseHeldKeys();
+}
+
 // The session stops without a verdict: what the dialog did after input it
 // never got says nothing of the plug-in.
 void CannotJudge(ActorRun* run, const std::string& unreachable) {
   run->unjudged = unreachable;
-  run->nextStep = run->steps.size();
+  DropRemainingSteps(run);
   EndDialog(run->dialog, kEndedByHost);
+}
+
+// What an inactive dialog does with input is the platform's, not the
+// plug-in's: on the person's desktop, an action during which another window
+// took the activation from the dialog is not judged. The dialog's thread may
+// have made it active again meanwhile (setting the focus does), but not the
+// foreground. On a desktop of the validator's own no other program can take
+// it, and a dialog that lost it there lost it to the plug-in.
+bool LostActivation(ActorRun* run) {
+  if (!OnInputDesktop()) return false;
+  bool taken =
+      AnotherWindowActive(run->dialog) || (run->activeBefore && !DialogActive(run->dialog));
+  if (!taken) return false;
+  CannotJudge(run, "another window took the activation from the dialog during the action");
+  return true;
 }
 
 void DeliverStep(ActorRun* run) {
@@ -288,13 +309,16 @@ void DeliverStep(ActorRun* run) {
       return;
     }
   } else {
+    if (LostActivation(run)) return;
     if (run->before.listUsable) Fail(run, "a click on the enabled bit-rate list did not open it");
-    run->nextStep = run->steps.size();
+    DropRemainingSteps(run);
   }
   PostMarker(run);
 }
 
-void JudgeAction(ActorRun* run) {
+// False when the action could not be judged, which ends the session.
+bool JudgeAction(ActorRun* run) {
+  if (LostActivation(run)) return false;
   DialogView after = ViewDialog(run->dialog);
   std::string problem = BrokenRule(after);
   if (problem.empty() && after.listDropped) problem = "the bit-rate list is still open";
@@ -309,6 +333,7 @@ void JudgeAction(ActorRun* run) {
               ControlName(run->effect.focusId);
   }
   if (!problem.empty()) Fail(run, problem);
+  return true;
 }
 
 std::vector<ActorStep> EndingSteps(DialogEnding ending, SeededRandom* random, int focusId,
@@ -360,6 +385,7 @@ void StartNextAction(ActorRun* run) {
   }
   --run->actionsLeft;
   run->before = ViewDialog(run->dialog);
+  run->activeBefore = DialogActive(run->dialog);
   Action action = RandomAction(run->random, run->dialog, run->before);
   run->actions.push_back(action.name);
   ProgressStep("action: %s", action.name.c_str());
@@ -374,6 +400,7 @@ void WaitForEnd(ActorRun* run) {
     PostMarker(run);
     return;
   }
+  if (LostActivation(run)) return;
   Fail(run, "the dialog was still open after the " + run->actions.back());
   EndDialog(run->dialog, kEndedByHost);
 }
@@ -384,8 +411,7 @@ void OnMarker(ActorRun* run) {
     DeliverStep(run);
   } else if (run->endingStarted) {
     WaitForEnd(run);
-  } else {
-    JudgeAction(run);
+  } else if (JudgeAction(run)) {
     StartNextAction(run);
   }
 }
@@ -439,6 +465,7 @@ void ActOnDialog(HWND dialog, void* context) {
 }
 
 void FinishActorRun(ActorRun* run) {
+  ReleaseHeldKeys();  // the dialog may have ended between Shift's press and release
   if (run->marker != nullptr) DestroyWindow(run->marker);
   run->marker = nullptr;
 }

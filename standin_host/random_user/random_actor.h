@@ -38,6 +38,7 @@ struct ActorRun {
   ActionEffect effect;
   bool endingStarted;
   DialogView before;
+  bool activeBefore;  // the dialog was active when the action began
   int waitRounds;
   // The entries the dropped list showed before it was scrolled.
   int shownFirst;

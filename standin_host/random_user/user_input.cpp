@@ -79,6 +79,15 @@ std::string Unreachable(const char* what, POINT screen) {
          ")";
 }
 
+std::wstring DesktopName(HDESK desktop) {
+  wchar_t name[256] = L"";
+  DWORD length = 0;
+  if (desktop == nullptr ||
+      !GetUserObjectInformationW(desktop, UOI_NAME, name, sizeof name, &length))
+    return std::wstring();
+  return name;
+}
+
 // Checks the target before anything is posted to it.
 bool Reachable(HWND dialog, HWND target, const char* what, POINT screen, std::string* unreachable) {
   if (target != nullptr && OwnWindow(dialog, target)) return true;
@@ -98,11 +107,17 @@ bool PostWheel(HWND dialog, POINT screen, int delta, std::string* unreachable) {
 // A press on the caption arrives as its non-client message with the hit-test
 // code; the platform then tracks the button until it is released, taking the
 // release as a client message of the window that has captured the mouse.
+// Only the close box is ever pressed: a press anywhere else on the frame
+// starts a move or size loop, which follows the person's real mouse.
 bool PostCaptionClick(HWND dialog, POINT screen, std::string* unreachable) {
   if (!Reachable(dialog, Covers(dialog, screen) ? dialog : nullptr,
                  "the dialog's caption is not shown", screen, unreachable))
     return false;
   LRESULT hit = HitTest(dialog, screen.x, screen.y);
+  if (hit != HTCLOSE) {
+    *unreachable = Unreachable("the caption has no close box", screen);
+    return false;
+  }
   PostMessageW(dialog, WM_NCLBUTTONDOWN, static_cast<WPARAM>(hit), MAKELPARAM(screen.x, screen.y));
   POINT client = screen;
   ScreenToClient(dialog, &client);
@@ -149,16 +164,22 @@ bool PostKey(HWND dialog, UINT message, WPARAM virtualKey, bool release, bool al
   return true;
 }
 
-// A key held down shows in the thread's key state from the moment its
-// message is taken from the queue; the dialog manager reads Shift there.
-bool HoldShift(HWND dialog, bool down, std::string* unreachable) {
+void SetShiftState(bool down) {
   BYTE state[256];
   GetKeyboardState(state);
   for (int key : {VK_SHIFT, VK_LSHIFT}) {
     state[key] = static_cast<BYTE>(down ? state[key] | 0x80 : state[key] & ~0x80);
   }
   SetKeyboardState(state);
-  return PostKey(dialog, down ? WM_KEYDOWN : WM_KEYUP, VK_SHIFT, !down, false, unreachable);
+}
+
+// A key held down shows in the thread's key state from the moment its
+// message is taken from the queue; the dialog manager reads Shift there.
+bool HoldShift(HWND dialog, bool down, std::string* unreachable) {
+  if (!PostKey(dialog, down ? WM_KEYDOWN : WM_KEYUP, VK_SHIFT, !down, false, unreachable))
+    return false;
+  SetShiftState(down);
+  return true;
 }
 
 }  // namespace
@@ -220,6 +241,26 @@ bool CloseBoxCentre(HWND window, POINT* point) {
   while (left > frame.left && HitTest(window, left - 1, y) == HTCLOSE) --left;
   *point = POINT{(left + right) / 2, y};
   return right > frame.left;
+}
+
+void ReleaseHeldKeys() { SetShiftState(false); }
+
+bool DialogActive(HWND dialog) { return DialogThreadInput(dialog).hwndActive == dialog; }
+
+bool AnotherWindowActive(HWND dialog) {
+  HWND foreground = GetForegroundWindow();
+  return foreground != nullptr &&
+         GetWindowThreadProcessId(foreground, nullptr) != GetWindowThreadProcessId(dialog, nullptr);
+}
+
+bool OnInputDesktop() {
+  static const bool onInput = [] {
+    HDESK input = OpenInputDesktop(0, FALSE, DESKTOP_READOBJECTS);
+    std::wstring inputName = DesktopName(input);
+    if (input != nullptr) CloseDesktop(input);
+    return !inputName.empty() && inputName == DesktopName(GetThreadDesktop(GetCurrentThreadId()));
+  }();
+  return onInput;
 }
 
 bool DeliverInput(HWND dialog, const InputEvent& event, std::string* unreachable) {

@@ -56,3 +56,17 @@ bool CloseBoxCentre(HWND window, POINT* point);
 // with what stood in the way in `unreachable`, when no window of the
 // dialog's thread would: nothing is posted then.
 bool DeliverInput(HWND dialog, const InputEvent& event, std::string* unreachable);
+// Lets go of every key the input held down in this thread's key state (Shift
+// for Shift+Tab), so that input cut short leaves the thread as it found it.
+void ReleaseHeldKeys();
+// Whether the dialog is its thread's active window: a window of another
+// program that takes the foreground takes this from it, closes its dropped
+// list and leaves its thread with no focus, as the platform does.
+bool DialogActive(HWND dialog);
+// Whether the foreground, on the dialog's desktop, is a window of another
+// thread.
+bool AnotherWindowActive(HWND dialog);
+// Whether this thread is on the desktop the person sees and works on, where
+// other programs' windows are; a desktop the validator made for its checks
+// has none.
+bool OnInputDesktop();

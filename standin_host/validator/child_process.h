@@ -12,20 +12,26 @@ struct ChildRun {
   bool started;
   bool timedOut;  // stopped after making no progress for the limit
   DWORD exitCode;
-  std::string output;    // standard output and error together, in the order written
+  // Standard output and error together, in the order written, without the
+  // "STEP: " lines; of a child that wrote without end, the start and the end.
+  std::string output;
   std::string lastStep;  // the text of the last "STEP: " line, "" when none
+  std::string refused;   // why no child may run here; "" when they may
 };
 
-// Runs `commandLine` with no console of its own. Anything the child writes
-// is progress; it is stopped once it has written nothing for
+// Runs `commandLine` with no console of its own. Each new "STEP: " line is
+// progress; the child is stopped once it has taken no step for
 // `noProgressLimitMs`. Processes the child starts die with it, and all of
-// them with this process.
+// them with this process; a child that cannot be made to is not run, nor is
+// any after it (`refused` says why).
 ChildRun RunChild(const std::wstring& commandLine, DWORD noProgressLimitMs);
+// The desktop every child starts on from now on, by name; "" for this
+// process's own.
+void SetChildDesktop(const std::wstring& name);
+// Why no child may run any more; "" while they may.
+const std::string& ChildrenRefused();
 // Ends every child process and those they started; safe from any thread.
 void EndChildProcesses();
-
-// `output` without its "STEP: " lines, for the log.
-std::string WithoutSteps(const std::string& output);
 
 // The full path of this program.
 std::wstring OwnProgramPath();

@@ -3,6 +3,7 @@
 #include <stdio.h>
 
 #include "standin_host/dialog_driver.h"
+#include "standin_host/local_machine.h"
 #include "standin_host/settings_redirect.h"
 #include "standin_host/validator/check_support.h"
 
@@ -88,6 +89,7 @@ void OnShown(HWND dialog, void* context) {
 
 DWORD WINAPI HoldDialog(void* parameter) {
   HeldDialog* held = static_cast<HeldDialog*>(parameter);
+  JoinStartupDesktop();
   bool begun = BeginSession(held->options, &held->unused, &held->session, &held->ledger);
   held->registered = begun && RegisterAll(&held->session);
   Advance(held, HeldState::kReady);

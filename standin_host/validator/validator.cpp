@@ -11,6 +11,7 @@
 #include "standin_host/validator/checks.h"
 #include "standin_host/validator/child_process.h"
 #include "standin_host/validator/output_files.h"
+#include "standin_host/validator/run_desktop.h"
 #include "standin_host/validator/settings_watch.h"
 
 namespace {
@@ -126,6 +127,7 @@ std::string LastLine(const std::string& output) {
 }
 
 Verdict Judge(const ChildRun& run, int limitSeconds) {
+  if (!run.refused.empty()) return Verdict{Outcome::kNotJudged, run.refused};
   if (!run.started) return Verdict{Outcome::kFailed, "the check's process could not be started"};
   std::string problem = FirstLineAfter(run.output, "PROBLEM: ");
   char text[160];
@@ -183,8 +185,8 @@ Verdict RunPlannedCheck(const PlannedCheck& plan, const Options& options,
     if (after.pluginChanged) part = Verdict{Outcome::kFailed, after.line};
     if (!after.pluginChanged && !after.line.empty()) *notes += after.line + "\n";
     bool passed = part.outcome == Outcome::kPassed;
-    *log += "=== " + plan.name + ": " + Utf8FromWide(command.c_str()) + "\n" +
-            WithoutSteps(run.output) + "=== " + plan.name + ": " + OutcomeName(part.outcome) +
+    *log += "=== " + plan.name + ": " + Utf8FromWide(command.c_str()) + "\n" + run.output +
+            "=== " + plan.name + ": " + OutcomeName(part.outcome) +
             (passed ? "" : " " + part.reason) + took + "\n\n";
     if (verdict.outcome == Outcome::kPassed && (!passed || !part.reason.empty())) verdict = part;
     if (!passed) break;  // one failing batch of sessions is the verdict
@@ -263,6 +265,7 @@ int RunValidator(const Options& options) {
   Report(&report,
          "Settings file: %s (only watched: the checks use private copies under %%TEMP%%)\n",
          Utf8FromWide(WatchedFile().c_str()).c_str());
+  Report(&report, "%s\n", OpenRunDesktop(options.showDialogs).c_str());
   std::string log;
   int passed = 0;
   int failed = 0;
@@ -283,7 +286,10 @@ int RunValidator(const Options& options) {
       Report(&report, "NOT JUDGED %s: could not be judged here: %s\n", plan.name.c_str(),
              verdict.reason.c_str());
     }
+    if (!ChildrenRefused().empty()) break;
   }
+  CloseRunDesktop();
+  if (!ChildrenRefused().empty()) Report(&report, "STOPPED: no further check ran\n");
   std::string summary = std::to_string(passed) + " passed, " + std::to_string(failed) + " failed";
   if (notJudged > 0) summary += ", " + std::to_string(notJudged) + " could not be judged here";
   bool saved = SaveFiles(files, log, summary + "\n", report);

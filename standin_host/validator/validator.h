@@ -7,7 +7,7 @@
 
 #include "standin_host/options.h"
 
-// Exit 0 when no check failed, 1 otherwise; 2 for an unknown --only name, and
-// when no check could run without putting the user's settings file at risk
-// (it cannot be backed up, written or put back).
+// Exit 0 when no check failed, 1 otherwise; 2 for an unknown --only name, a
+// check that could not be judged here, no private folder for the run, or a
+// report that could not be written.
 int RunValidator(const Options& options);

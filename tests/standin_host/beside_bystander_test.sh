@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
-# The validator on a desktop it shares with another program: Wine's virtual
-# desktop on Xvfb, in a prefix of this test's own, with the bystander's
-# topmost window over the whole screen. Every click, wheel turn and key must
-# reach the validator's own dialogs; the bystander must count none but the
-# two of its own --poke. The correct plug-in passes the checks that act on
-# the dialog, and faulty builds still fail the checks meant for them.
+# The validator beside another program, as a person works while it runs:
+# Wine's virtual desktop on Xvfb, in a prefix of this test's own, with the
+# bystander's topmost window over the whole screen, taking the foreground and
+# the keyboard focus every 0.7 s. Every click, wheel turn and key must reach
+# the validator's own dialogs; the bystander must count none but the two of
+# its own --poke, and must never lose the foreground to the validator. The
+# correct plug-in passes the checks that act on the dialog, and faulty builds
+# still fail the checks meant for them.
 #   beside_bystander_test.sh <standin_host.exe> <bystander.exe> <plug-in> <faulty folder> <work>
 set -uo pipefail
 fail() { echo "FAIL: $*" && exit 1; }
@@ -17,7 +19,7 @@ host=$1 bystander=$2 plugin=$3 faulty=$4 work=$(realpath -m "$5")
 zpath() { printf 'Z:%s' "$(printf '%s' "$1" | tr / '\\')"; }
 export WINEPREFIX=$work/prefix WINEDEBUG=-all
 mkdir -p "$work"
-if [ ! -f "$WINEPREFIX/.desktop-ready" ]; then
+if [ ! -f "$WINEPREFIX/.desktops-ready" ]; then
   rm -rf "$WINEPREFIX"
   timeout 600 wineboot -i </dev/null >"$work/prefix.log" 2>&1 || fail "wineboot failed"
   # Every program of the prefix opens in one virtual desktop.
@@ -25,11 +27,16 @@ if [ ! -f "$WINEPREFIX/.desktop-ready" ]; then
     </dev/null >>"$work/prefix.log" 2>&1
   wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v bystander /d 1024x768 /f \
     </dev/null >>"$work/prefix.log" 2>&1
+  # The validator's own desktop is not the virtual one: Wine shows its windows
+  # as X windows of their own, and with no window manager waits about a
+  # second for one at every such window unless they are left unmanaged.
+  wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f \
+    </dev/null >>"$work/prefix.log" 2>&1
   wineserver -w
-  touch "$WINEPREFIX/.desktop-ready"
+  touch "$WINEPREFIX/.desktops-ready"
 fi
-rm -f "$work"/ready "$work"/stop "$work"/count
-wine "$bystander" "$(zpath "$work")" </dev/null >"$work/bystander.out" 2>&1 &
+rm -f "$work"/ready "$work"/stop "$work"/count "$work"/lost
+wine "$bystander" "$(zpath "$work")" 700 </dev/null >"$work/bystander.out" 2>&1 &
 stander=$!
 # Waits for its window, which it announces once shown.
 for _ in $(seq 600); do
@@ -41,8 +48,10 @@ done
 timeout 60 wine "$bystander" --poke </dev/null || fail "the bystander's poke found no window"
 
 started=$(date +%s)
+failures=()
 # $1: name; $2: expected exit status; $3: a line the report must hold; the
-# rest: the validator's options and plug-in.
+# rest: the validator's options and plug-in. Every run goes on to the end,
+# so that the bystander's counts are told whatever a run said.
 validate() {
   local name=$1 expected=$2 line=$3
   shift 3
@@ -50,8 +59,8 @@ validate() {
     </dev/null >"$work/$name.out" 2>&1
   local status=$?
   echo "--- $name (exit $status, $(($(date +%s) - started)) s so far)" && cat "$work/$name.out"
-  [ "$status" -eq "$expected" ] || fail "$name: the validator exited $status, not $expected"
-  grep -Eq "$line" "$work/$name.out" || fail "$name: the report lacks a line like '$line'"
+  [[ "$status" == $expected ]] || failures+=("$name: the validator exited $status, not $expected")
+  grep -Eq "$line" "$work/$name.out" || failures+=("$name: the report lacks a line like '$line'")
 }
 validate correct 0 '^[0-9]+ passed, 0 failed$' --sessions 50 --only \
   ending-ok,ending-enter,ending-cancel,ending-escape,ending-close-box,shown-is-stored,stored-values,random-user-sessions \
@@ -61,9 +70,24 @@ validate mono_never_greyed 1 '^FAIL random-user-sessions: .*the mono box is enab
 validate ignores_cancel 1 '^FAIL ending-cancel: .*still open 5 s later' \
   --sessions 0 --only ending-cancel "$(zpath "$faulty/FAULTY_IGNORES_CANCEL.QVX")"
 
+# The times a window of the validator's took the foreground from the bystander.
+losses() { [ ! -f "$work/lost" ] || tr -d '\r' <"$work/lost"; }
+taken() { losses | awk 'tolower($1) == "standin_host.exe" { n += $NF } END { print n + 0 }'; }
+echo "the bystander lost the foreground to: $(losses | paste -sd, -)"
+echo "the validator took the foreground from the bystander $(taken) times"
+[ "$(taken)" = 0 ] || failures+=("the validator took the foreground from the bystander")
+
+# On the person's desktop, a session during which the bystander took the
+# activation is not judged: never a FAIL.
+before=$(taken)
+validate shown_correct '[02]' '^[0-9]+ passed, 0 failed' --show-dialogs --sessions 50 \
+  --only random-user-sessions "$(zpath "$plugin")"
+grep -q '^FAIL' "$work/shown_correct.out" && failures+=("shown_correct: a FAIL on the person's desktop")
+echo "with --show-dialogs, the dialogs took the foreground $(($(taken) - before)) times (each opening)"
+
 touch "$work/stop"
 wait "$stander"
 count=$(tr -d '\r\n' <"$work/count" 2>/dev/null)
-[ "$count" = 2 ] ||
-  fail "the bystander received ${count:-no count of} input messages; only the 2 of its own poke were meant for it"
-echo "the bystander received only its own poke's 2 input messages"
+echo "the bystander received ${count:-no count of} input messages, 2 of them its own poke's"
+[ "$count" = 2 ] || failures+=("the bystander received input not meant for it")
+[ ${#failures[@]} -eq 0 ] || fail "$(printf '%s; ' "${failures[@]}")"

@@ -48,9 +48,10 @@ extern "C" void* g_sendMessage asm("__imp__SendMessageA@16") =
 
 #elif defined(FAULTY_CANCEL_RETURNS_OK) || defined(FAULTY_WRITES_ON_CANCEL) || \
     defined(FAULTY_IGNORES_CANCEL) || defined(FAULTY_CRASHES_ON_CANCEL) ||     \
-    defined(FAULTY_HANGS_ON_CANCEL)
+    defined(FAULTY_HANGS_ON_CANCEL) || defined(FAULTY_CHATTERS_ON_CANCEL)
 // Cancel, Escape and the close box end the dialog as OK would, leave it open,
-// crash, hang, or rewrite a key of the settings file as they go.
+// crash, hang (silent, or writing a complaint without end), or rewrite a key
+// of the settings file as they go.
 extern "C" BOOL WINAPI FaultyEndDialog(HWND dialog, INT_PTR result) {
 #if defined(FAULTY_CANCEL_RETURNS_OK)
   if (result == IDCANCEL) result = IDOK;
@@ -60,6 +61,17 @@ extern "C" BOOL WINAPI FaultyEndDialog(HWND dialog, INT_PTR result) {
   if (result == IDCANCEL) *static_cast<volatile int*>(nullptr) = 0;
 #elif defined(FAULTY_HANGS_ON_CANCEL)
   if (result == IDCANCEL) Sleep(INFINITE);
+#elif defined(FAULTY_CHATTERS_ON_CANCEL)
+  // Some hundred kilobytes a second: more than the validator keeps of it.
+  static const char kComplaint[] =
+      "still cancelling, still cancelling, still cancelling, still cancelling, still "
+      "cancelling, still cancelling, still cancelling, still cancelling, still cancelling\n";
+  DWORD written = 0;
+  while (result == IDCANCEL) {
+    WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), kComplaint, sizeof kComplaint - 1, &written,
+              nullptr);
+    Sleep(1);
+  }
 #else
   if (result == IDCANCEL) RewriteVersionKey();
 #endif

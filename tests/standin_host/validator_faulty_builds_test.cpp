@@ -201,7 +201,13 @@ INSTANTIATE_TEST_SUITE_P(
                  "FAULTY_DELAY_LOADS_PROFILE.QVX",
                  "ending-ok,settings-file-touched-only-by-ok,stored-values",
                  {},
-                 nullptr}),
+                 nullptr},
+        // Output that is no step is no progress.
+        ChildEnd{"endless_output",
+                 "FAULTY_CHATTERS_ON_CANCEL.QVX",
+                 "ending-cancel",
+                 {"--time-limit", "15"},
+                 "it made no progress for 15 s after: the user's Cancel button"}),
     [](const testing::TestParamInfo<ChildEnd>& info) { return std::string(info.param.name); });
 
 // How the user's file stands when a run starts, and the attributes it must
