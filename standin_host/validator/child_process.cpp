@@ -124,16 +124,40 @@ bool WaitWhileProgressing(HANDLE process, OutputWatch* watch, DWORD noProgressLi
   }
 }
 
+HANDLE KillOnCloseJob(DWORD moreLimits) {
+  HANDLE created = CreateJobObjectW(nullptr, nullptr);
+  if (created == nullptr) return created;
+  JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+  limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE | moreLimits;
+  SetInformationJobObject(created, JobObjectExtendedLimitInformation, &limits, sizeof limits);
+  return created;
+}
+
+// This process joins a job of its own, so that every process it starts is in
+// that job from the moment it exists: a validator killed between starting a
+// check and putting it in the run's job still takes the check down, where it
+// would otherwise stay suspended for ever. Where this process may not join
+// (a job of its caller's that takes no job inside it), the run's job alone
+// does, with that moment open.
+void JoinOwnJob() {
+  static HANDLE job = [] {
+    HANDLE created = KillOnCloseJob(JOB_OBJECT_LIMIT_BREAKAWAY_OK);
+    if (created != nullptr && !AssignProcessToJobObject(created, GetCurrentProcess())) {
+      CloseHandle(created);
+      created = nullptr;
+    }
+    return created;
+  }();
+  (void)job;
+}
+
 // One job for every child of the run, closed only when this process ends:
-// a validator killed outright takes its checks down with it.
+// a validator killed outright takes its checks down with it, and the
+// processes a check started end with the check.
 HANDLE RunJob() {
   static HANDLE job = [] {
-    HANDLE created = CreateJobObjectW(nullptr, nullptr);
-    if (created == nullptr) return created;
-    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
-    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
-    SetInformationJobObject(created, JobObjectExtendedLimitInformation, &limits, sizeof limits);
-    return created;
+    JoinOwnJob();
+    return KillOnCloseJob(0);
   }();
   return job;
 }
