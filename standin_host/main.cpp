@@ -1,19 +1,19 @@
 // The stand-in host: loads a plug-in and drives it from the outside, as the
 // authoring host does, reporting what it sees. The command line decides what
 // runs: the host's road once, the benchmarks, seeded random user sessions,
-// the validator or one of its checks, or the call ledger. See session.h,
-// random_sessions.h, validator.h, checks.h and call_ledger.h.
-#include "standin_host/bench.h"
-#include "standin_host/call_ledger.h"
-#include "standin_host/console.h"
-#include "standin_host/crash_report.h"
-#include "standin_host/options.h"
-#include "standin_host/progress.h"
-#include "standin_host/random_user/random_sessions.h"
-#include "standin_host/run_folder.h"
-#include "standin_host/services/page_heap.h"
-#include "standin_host/session.h"
-#include "standin_host/settings_redirect.h"
+// the validator or one of its checks, or the call record. See session.h,
+// random_sessions.h, validator.h, checks.h and call_record.h.
+#include "standin_host/hosting/crash_report.h"
+#include "standin_host/hosting/run_folder.h"
+#include "standin_host/hosting/services/page_heap.h"
+#include "standin_host/hosting/session.h"
+#include "standin_host/hosting/settings_redirect.h"
+#include "standin_host/run/options.h"
+#include "standin_host/system/console.h"
+#include "standin_host/system/progress.h"
+#include "standin_host/tools/bench.h"
+#include "standin_host/tools/call_record.h"
+#include "standin_host/user/random_user/random_sessions.h"
 #include "standin_host/validator/checks.h"
 #include "standin_host/validator/validator.h"
 
@@ -24,14 +24,14 @@ namespace {
 // benchmarks use the real file, as a host does.
 bool Redirects(const Options& options) {
   return options.validate || !options.check.empty() || options.randomSessions > 0 ||
-         !options.ledgerPath.empty() || options.compareLedgers;
+         !options.callRecordPath.empty() || options.compareCallRecords;
 }
 
 int Run(const Options& options) {
   if (options.validate) return RunValidator(options);
   if (!options.check.empty()) return RunCheck(options);
-  if (options.compareLedgers) return CompareCallLedgers(options);
-  if (!options.ledgerPath.empty()) return WriteCallLedger(options);
+  if (options.compareCallRecords) return CompareCallRecords(options);
+  if (!options.callRecordPath.empty()) return WriteCallRecord(options);
   Session session = {};
   int status = OpenSession(options, &session);
   if (status != kExitClean) return status;

@@ -1,8 +1,8 @@
 #include "standin_host/validator/check_conditions.h"
 
-#include "standin_host/console.h"
+#include "standin_host/system/child_process.h"
+#include "standin_host/system/console.h"
 #include "standin_host/validator/check_support.h"
-#include "standin_host/validator/child_process.h"
 
 namespace {
 
@@ -40,45 +40,46 @@ std::string RegisteredName(Session* session) {
 }  // namespace
 
 bool CheckWorkerThreads(const Options& options) {
-  Ledger ledger = {0, 0};
+  ProblemList problemList = {0, 0};
   const char start[] =
       "[VELConfigData]\r\nenabled=1\r\nbitRate=64\r\nquality=0\r\npreprocessing=0\r\nversion=1\r\n";
   const char saved[] =
       "[VELConfigData]\r\nenabled=1\r\nbitRate=112\r\nquality=1\r\npreprocessing=0\r\nversion="
       "1\r\n";
-  if (!PlantSettingsFile(start, &ledger)) return false;
+  if (!PlantSettingsFile(start, &problemList)) return false;
   DialogScript script = {{{DialogField::kBitRate, 112}, {DialogField::kQuality, 1}},
                          DialogEnding::kOk,
                          std::wstring()};
   Session session = {};
   session.beforePluginCall = StartAndEndWorkerThread;
-  if (!BeginSession(options, &script, &session, &ledger)) return false;
+  if (!BeginSession(options, &script, &session, &problemList)) return false;
   RunRoad(&session);
   FileState after = ReadFileState(SettingsFilePath());
   if (after.bytes != saved) {
-    ReportProblem(&ledger,
+    ReportProblem(&problemList,
                   "expected OK to store %s with threads coming and going; the file holds %s",
                   DescribeFileSettings(saved).c_str(), DescribeFileSettings(after.bytes).c_str());
   }
-  EndSession(&session, &ledger);
+  EndSession(&session, &problemList);
   Print("%d worker threads started and ended between calls into the plug-in\n", g_workerThreads);
-  return ledger.problems == 0;
+  return problemList.problems == 0;
 }
 
 bool CheckForeignResourceScope(const Options& options) {
-  Ledger ledger = {0, 0};
+  ProblemList problemList = {0, 0};
   std::wstring path = ProgramFolder() + kNoNameModule;
   HMODULE foreign = LoadLibraryW(path.c_str());
   char probe[64];
   if (foreign == nullptr || LoadStringA(foreign, 1, probe, sizeof probe) != 0) {
-    ReportProblem(&ledger, "the validator's module without a command name is missing or wrong: %s",
+    ReportProblem(&problemList,
+                  "the validator's module without a command name is missing or wrong: %s",
                   Utf8FromWide(path.c_str()).c_str());
     if (foreign != nullptr) FreeLibrary(foreign);
     return false;
   }
   DialogScript none = {{}, DialogEnding::kCancel, std::wstring()};
   Session session = {};
-  if (BeginSession(options, &none, &session, &ledger)) {
+  if (BeginSession(options, &none, &session, &problemList)) {
     RegisterAll(&session);
     std::string ownName = RegisteredName(&session);
     ForgetLastRun(&session.host);
@@ -89,19 +90,19 @@ bool CheckForeignResourceScope(const Options& options) {
     std::string name = RegisteredName(&session);
     session.host.callback.scopeYields = session.plugin;
     if (ownName.empty() || name != ownName) {
-      ReportProblem(&ledger,
+      ReportProblem(&problemList,
                     "expected the registration entry to carry the command's name (\"%s\") when "
                     "the resource scope hands back a module without it; it carries \"%s\"",
                     Utf8FromAnsi(ownName.c_str()).c_str(), Utf8FromAnsi(name.c_str()).c_str());
     }
-    EndSession(&session, &ledger);
+    EndSession(&session, &problemList);
   }
   FreeLibrary(foreign);
-  return ledger.problems == 0;
+  return problemList.problems == 0;
 }
 
 bool CheckAllocationRefused(const Options& options) {
-  Ledger ledger = {0, 0};
+  ProblemList problemList = {0, 0};
   DialogScript script = {{}, DialogEnding::kCancel, std::wstring()};
   uint32_t request = 1;
   for (; request <= kMostAllocations; ++request) {
@@ -110,13 +111,13 @@ bool CheckAllocationRefused(const Options& options) {
     Session session = {};
     // Only what goes wrong is worth the log's space.
     SetReportQuiet(true);
-    if (!BeginSession(refusing, &script, &session, &ledger)) break;
+    if (!BeginSession(refusing, &script, &session, &problemList)) break;
     RunRoad(&session);
     bool refused = session.host.allocator.refusedAt != 0;
-    int status = EndSession(&session, &ledger);
+    int status = EndSession(&session, &problemList);
     SetReportQuiet(false);
     if (status != kExitClean && status != kExitHostCausedFailure) {
-      ReportProblem(&ledger,
+      ReportProblem(&problemList,
                     "with allocation request %u refused, expected a clean failure; see above",
                     request);
       break;
@@ -126,5 +127,5 @@ bool CheckAllocationRefused(const Options& options) {
   }
   SetReportQuiet(false);
   Print("%u allocation requests of the road refused in turn\n", request - 1);
-  return ledger.problems == 0;
+  return problemList.problems == 0;
 }

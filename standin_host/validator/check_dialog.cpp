@@ -1,6 +1,6 @@
 #include "standin_host/validator/check_dialog.h"
 
-#include "standin_host/console.h"
+#include "standin_host/system/console.h"
 #include "standin_host/validator/check_support.h"
 
 namespace {
@@ -17,46 +17,46 @@ const char kChangedFile[] =
 // (null: no file); `planted` is the file as the road found it. False when
 // the plug-in could not be loaded.
 bool RunRoadOnFile(const Options& options, const char* start, const DialogScript& script,
-                   Session* session, FileState* planted, Ledger* ledger) {
+                   Session* session, FileState* planted, ProblemList* problemList) {
   if (start == nullptr) {
     RemoveSettingsFile();
-  } else if (!PlantSettingsFile(start, ledger)) {
+  } else if (!PlantSettingsFile(start, problemList)) {
     return false;
   }
   *planted = ReadFileState(SettingsFilePath());
-  if (!BeginSession(options, &script, session, ledger)) return false;
+  if (!BeginSession(options, &script, session, problemList)) return false;
   RunRoad(session);
   return true;
 }
 
-void JudgeInvoke(const Session& session, Ledger* ledger) {
+void JudgeInvoke(const Session& session, ProblemList* problemList) {
   if (session.lastInvokeStatus != STATUS_OK) {
-    ReportProblem(ledger, "expected Invoke to succeed; it returned 0x%08X",
+    ReportProblem(problemList, "expected Invoke to succeed; it returned 0x%08X",
                   session.lastInvokeStatus);
   }
 }
 
 bool CheckEnding(const Options& options, DialogEnding ending) {
-  Ledger ledger = {0, 0};
+  ProblemList problemList = {0, 0};
   DialogScript script = {kEveryChange, ending, std::wstring()};
   Session session = {};
   FileState before;
-  if (!RunRoadOnFile(options, kStartFile, script, &session, &before, &ledger)) return false;
+  if (!RunRoadOnFile(options, kStartFile, script, &session, &before, &problemList)) return false;
   bool saves = ExpectedResult(ending) == IDOK;
-  JudgeInvoke(session, &ledger);
+  JudgeInvoke(session, &problemList);
   const DialogOutcome& outcome = session.host.dialogRunner.lastOutcome;
   FileState after = ReadFileState(SettingsFilePath());
   if (outcome.endingDelivered && saves && after.bytes != kChangedFile) {
-    ReportProblem(&ledger, "expected the %s to store the choices (%s); the file holds %s",
+    ReportProblem(&problemList, "expected the %s to store the choices (%s); the file holds %s",
                   EndingName(ending), DescribeFileSettings(kChangedFile).c_str(),
                   DescribeFileSettings(after.bytes).c_str());
   }
   if (!saves && !SameFile(before, after)) {
-    ReportProblem(&ledger, "expected the %s to leave the settings file untouched; %s",
+    ReportProblem(&problemList, "expected the %s to leave the settings file untouched; %s",
                   EndingName(ending), FileChange(before, after).c_str());
   }
-  EndSession(&session, &ledger);
-  return ledger.problems == 0;
+  EndSession(&session, &problemList);
+  return problemList.problems == 0;
 }
 
 struct ShownCase {
@@ -79,7 +79,7 @@ const ShownCase kShownCases[] = {
      {{DialogField::kBitRate, 80}, {DialogField::kPreprocessing, 0}}},
 };
 
-void JudgeStored(const ShownCase& row, const DialogOutcome& outcome, Ledger* ledger) {
+void JudgeStored(const ShownCase& row, const DialogOutcome& outcome, ProblemList* problemList) {
   std::string shown;
   std::string bytes = ReadFileState(SettingsFilePath()).bytes;
   bool same = true;
@@ -93,7 +93,8 @@ void JudgeStored(const ShownCase& row, const DialogOutcome& outcome, Ledger* led
   }
   if (!same) {
     ReportProblem(
-        ledger, "with %s, expected the file to hold what the dialog showed at OK (%s); it holds %s",
+        problemList,
+        "with %s, expected the file to hold what the dialog showed at OK (%s); it holds %s",
         row.what, shown.c_str(), DescribeFileSettings(bytes).c_str());
   }
 }
@@ -113,17 +114,17 @@ bool CheckEndingCloseBox(const Options& options) {
 }
 
 bool CheckShownIsStored(const Options& options) {
-  Ledger ledger = {0, 0};
+  ProblemList problemList = {0, 0};
   for (const ShownCase& row : kShownCases) {
     Print("Case: %s\n", row.what);
     DialogScript script = {row.choices, DialogEnding::kOk, std::wstring()};
     Session session = {};
     FileState planted;
-    if (!RunRoadOnFile(options, row.start, script, &session, &planted, &ledger)) break;
-    JudgeInvoke(session, &ledger);
+    if (!RunRoadOnFile(options, row.start, script, &session, &planted, &problemList)) break;
+    JudgeInvoke(session, &problemList);
     const DialogOutcome& outcome = session.host.dialogRunner.lastOutcome;
-    if (outcome.endingDelivered) JudgeStored(row, outcome, &ledger);
-    EndSession(&session, &ledger);
+    if (outcome.endingDelivered) JudgeStored(row, outcome, &problemList);
+    EndSession(&session, &problemList);
   }
-  return ledger.problems == 0;
+  return problemList.problems == 0;
 }

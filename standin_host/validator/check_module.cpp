@@ -3,7 +3,7 @@
 #include <string.h>
 
 #include "host/plugin_interfaces.h"
-#include "standin_host/console.h"
+#include "standin_host/system/console.h"
 #include "standin_host/validator/check_support.h"
 
 namespace {
@@ -15,10 +15,10 @@ constexpr int kRoads = 20;
 DialogScript CancelWhenReady() { return DialogScript{{}, DialogEnding::kCancel, std::wstring()}; }
 
 // With the first copy loaded; its own problem when the copy does not load.
-bool CopyLoads(const std::wstring& path, Ledger* ledger) {
+bool CopyLoads(const std::wstring& path, ProblemList* problemList) {
   HMODULE module = LoadLibraryW(path.c_str());
   if (module == nullptr) {
-    ReportProblem(ledger,
+    ReportProblem(problemList,
                   "expected a copy under another file name to load beside the first; loading "
                   "%s failed with error %lu",
                   Utf8FromWide(path.c_str()).c_str(), GetLastError());
@@ -52,7 +52,7 @@ ClassInfoRecord ExpectedRecord(uint32_t index) {
   return {*owner.classId, 1, index % 2 == 0 ? IID_IClassFactory : *owner.interfaceId, 1};
 }
 
-void CompareRecord(uint32_t index, const ClassInfoRecord& got, Ledger* ledger) {
+void CompareRecord(uint32_t index, const ClassInfoRecord& got, ProblemList* problemList) {
   ClassInfoRecord want = ExpectedRecord(index);
   bool terminator = index == kClassInfoRecords - 1;
   const struct {
@@ -72,38 +72,39 @@ void CompareRecord(uint32_t index, const ClassInfoRecord& got, Ledger* ledger) {
   };
   for (const auto& field : fields) {
     if (field.same) continue;
-    ReportProblem(ledger, "expected class-info record %u's %s to be %s; it is %s", index,
+    ReportProblem(problemList, "expected class-info record %u's %s to be %s; it is %s", index,
                   field.field, field.expected.c_str(), field.found.c_str());
   }
 }
 
 // The table through DllGetClassInfo with the host's allocator, record by
 // record against the contract; the block is the host's to free.
-void JudgeClassInfo(const PluginExports& exports, HostServices* host, Ledger* ledger) {
+void JudgeClassInfo(const PluginExports& exports, HostServices* host, ProblemList* problemList) {
   host->allocator.phase = "DllGetClassInfo (the class-info table)";
   ClassInfoRecord* table = nullptr;
   Status status = exports.getClassInfo(AllocatorInterface(host), &table);
   uint32_t blockSize = status == STATUS_OK ? BlockSize(&host->allocator, table) : 0;
   if (status != STATUS_OK || blockSize == 0) {
-    ReportProblem(ledger,
+    ReportProblem(problemList,
                   "expected DllGetClassInfo to answer 0 with a block from the host's allocator; "
                   "it answered 0x%08X with %p",
                   status, static_cast<void*>(table));
     return;
   }
   if (blockSize != kClassInfoBytes) {
-    ReportProblem(ledger, "expected the class-info table in a block of %u bytes; it is %u bytes",
+    ReportProblem(problemList,
+                  "expected the class-info table in a block of %u bytes; it is %u bytes",
                   kClassInfoBytes, blockSize);
   }
   for (uint32_t i = 0; i < kClassInfoRecords && (i + 1) * sizeof *table <= blockSize; ++i) {
-    CompareRecord(i, table[i], ledger);
+    CompareRecord(i, table[i], problemList);
   }
   FreeBlock(&host->allocator, table);
 }
 
 // Each class's instance size and hooks through DllGetClassForm; no two
 // classes may share a hook.
-void JudgeClassForms(const PluginExports& exports, Ledger* ledger) {
+void JudgeClassForms(const PluginExports& exports, ProblemList* problemList) {
   constexpr size_t kCount = sizeof kClasses / sizeof kClasses[0];
   const void* hooks[2][kCount] = {};  // create hooks, then destroy hooks
   for (size_t i = 0; i < kCount; ++i) {
@@ -113,12 +114,12 @@ void JudgeClassForms(const PluginExports& exports, Ledger* ledger) {
     InstanceDestroyHook destroy = nullptr;
     Status status = exports.getClassForm(entry.classId, &size, &create, &destroy);
     if (status != STATUS_OK) {
-      ReportProblem(ledger, "expected DllGetClassForm(%s) to answer 0; it answered 0x%08X",
+      ReportProblem(problemList, "expected DllGetClassForm(%s) to answer 0; it answered 0x%08X",
                     entry.name, status);
       continue;
     }
     if (size != kInstanceSize) {
-      ReportProblem(ledger, "expected %s's instance size to be %u; it is %u", entry.name,
+      ReportProblem(problemList, "expected %s's instance size to be %u; it is %u", entry.name,
                     kInstanceSize, size);
     }
     hooks[0][i] = reinterpret_cast<const void*>(create);
@@ -132,7 +133,7 @@ void JudgeClassForms(const PluginExports& exports, Ledger* ledger) {
       if (hooks[kind][i] == nullptr) continue;
       for (size_t j = i + 1; j < kCount; ++j) {
         if (hooks[kind][i] != hooks[kind][j]) continue;
-        ReportProblem(ledger, "expected each class its own %s hook; %s and %s share %p",
+        ReportProblem(problemList, "expected each class its own %s hook; %s and %s share %p",
                       kinds[kind], kClasses[i].name, kClasses[j].name, hooks[kind][i]);
       }
     }
@@ -142,78 +143,79 @@ void JudgeClassForms(const PluginExports& exports, Ledger* ledger) {
 }  // namespace
 
 bool CheckFile(const Options& options) {
-  Ledger ledger = {0, 0};
+  ProblemList problemList = {0, 0};
   const wchar_t* path = options.pluginPath.c_str();
   std::string reason;
   if (!CheckPluginFile(path, &reason)) {
-    ReportProblem(&ledger, "expected a 32-bit Windows DLL (PE32, i386); %s", reason.c_str());
+    ReportProblem(&problemList, "expected a 32-bit Windows DLL (PE32, i386); %s", reason.c_str());
     return false;
   }
   HMODULE module = LoadLibraryW(path);
   if (module == nullptr) {
-    ReportProblem(&ledger, "expected the DLL to load; LoadLibrary failed with error %lu",
+    ReportProblem(&problemList, "expected the DLL to load; LoadLibrary failed with error %lu",
                   GetLastError());
     return false;
   }
   PluginExports exports;
   if (!BindExports(module, &exports, &reason)) {
-    ReportProblem(&ledger, "expected the five exports by name and by ordinal 1 to 5; %s",
+    ReportProblem(&problemList, "expected the five exports by name and by ordinal 1 to 5; %s",
                   reason.c_str());
   } else {
     DialogScript noDialogs = CancelWhenReady();
     HostServices host;
     InitHostServices(&host, module, &noDialogs);
-    JudgeClassForms(exports, &ledger);
-    JudgeClassInfo(exports, &host, &ledger);
-    Balanced(&host);  // what it finds goes to the host's ledger
-    ledger.problems += host.ledger.problems;
+    JudgeClassForms(exports, &problemList);
+    JudgeClassInfo(exports, &host, &problemList);
+    Balanced(&host);  // what it finds goes to the host's problem list
+    problemList.problems += host.problemList.problems;
   }
   FreeLibrary(module);
-  return ledger.problems == 0;
+  return problemList.problems == 0;
 }
 
 bool CheckRepeatedLoad(const Options& options) {
-  Ledger ledger = {0, 0};
+  ProblemList problemList = {0, 0};
   DialogScript script = CancelWhenReady();
-  for (int road = 1; road <= kRoads && ledger.problems == 0; ++road) {
+  for (int road = 1; road <= kRoads && problemList.problems == 0; ++road) {
     // The first road is reported in full; the rest only if they go wrong.
     SetReportQuiet(road > 1);
     Session session = {};
-    if (!BeginSession(options, &script, &session, &ledger)) break;
+    if (!BeginSession(options, &script, &session, &problemList)) break;
     RunRoad(&session);
-    if (EndSession(&session, &ledger) != kExitClean) {
-      ReportProblem(&ledger, "expected %d clean roads in one process; road %d was not", kRoads,
+    if (EndSession(&session, &problemList) != kExitClean) {
+      ReportProblem(&problemList, "expected %d clean roads in one process; road %d was not", kRoads,
                     road);
     }
   }
   SetReportQuiet(false);
-  if (ledger.problems == 0) Print("%d roads loaded, run and unloaded cleanly\n", kRoads);
-  return ledger.problems == 0;
+  if (problemList.problems == 0) Print("%d roads loaded, run and unloaded cleanly\n", kRoads);
+  return problemList.problems == 0;
 }
 
 bool CheckSecondCopy(const Options& options) {
-  Ledger ledger = {0, 0};
+  ProblemList problemList = {0, 0};
   Options copy = options;
   copy.pluginPath = PluginCopyPath(options.pluginPath, 1);
   if (!CopyFileW(options.pluginPath.c_str(), copy.pluginPath.c_str(), FALSE)) {
-    ReportProblem(&ledger, "the validator could not copy the plug-in to %s (error %lu)",
+    ReportProblem(&problemList, "the validator could not copy the plug-in to %s (error %lu)",
                   Utf8FromWide(copy.pluginPath.c_str()).c_str(), GetLastError());
     return false;
   }
   DialogScript script = CancelWhenReady();
   Session first = {};
   Session second = {};
-  if (BeginSession(options, &script, &first, &ledger)) {
-    if (CopyLoads(copy.pluginPath, &ledger) && BeginSession(copy, &script, &second, &ledger)) {
+  if (BeginSession(options, &script, &first, &problemList)) {
+    if (CopyLoads(copy.pluginPath, &problemList) &&
+        BeginSession(copy, &script, &second, &problemList)) {
       if (first.plugin == second.plugin) {
-        ReportProblem(&ledger, "expected the copy to load as a module of its own; it did not");
+        ReportProblem(&problemList, "expected the copy to load as a module of its own; it did not");
       }
       RunRoad(&first);
       RunRoad(&second);
-      EndSession(&second, &ledger);
+      EndSession(&second, &problemList);
     }
-    EndSession(&first, &ledger);
+    EndSession(&first, &problemList);
   }
   DeleteFileW(copy.pluginPath.c_str());
-  return ledger.problems == 0;
+  return problemList.problems == 0;
 }

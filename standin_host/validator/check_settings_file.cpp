@@ -1,8 +1,8 @@
 #include "standin_host/validator/check_settings_file.h"
 
-#include "standin_host/console.h"
+#include "standin_host/system/child_process.h"
+#include "standin_host/system/console.h"
 #include "standin_host/validator/check_support.h"
-#include "standin_host/validator/child_process.h"
 
 namespace {
 
@@ -37,13 +37,13 @@ const char kRewritten[] =
     "last=1\r\n";
 
 // Compares the file with what it was before `step`; true when untouched.
-bool Untouched(const FileState& before, const char* step, Ledger* ledger) {
+bool Untouched(const FileState& before, const char* step, ProblemList* problemList) {
   FileState now = ReadFileState(SettingsFilePath());
   if (SameFile(before, now)) {
     Print("  Settings file untouched by %s\n", step);
     return true;
   }
-  ReportProblem(ledger, "expected %s to leave the settings file untouched; %s", step,
+  ReportProblem(problemList, "expected %s to leave the settings file untouched; %s", step,
                 FileChange(before, now).c_str());
   return false;
 }
@@ -74,38 +74,38 @@ const char kSaved[] =
 // OK with changed settings while the file refuses the write; `how` names
 // the refusal for the report. The file is judged by the caller once the
 // refusal is lifted.
-void RunRefusedOk(const Options& options, const char* how, Ledger* ledger) {
+void RunRefusedOk(const Options& options, const char* how, ProblemList* problemList) {
   Print("OK while the settings file is %s\n", how);
   DialogScript script = {kChoices, DialogEnding::kOk, std::wstring()};
   Session session = {};
-  if (!BeginSession(options, &script, &session, ledger)) return;
+  if (!BeginSession(options, &script, &session, problemList)) return;
   RunRoad(&session);
   bool confirmed = session.host.dialogRunner.lastResult == IDOK;
   if (confirmed && session.lastInvokeStatus == STATUS_OK) {
-    ReportProblem(ledger,
+    ReportProblem(problemList,
                   "expected Invoke to report a failure status when OK could not write the "
                   "settings file (%s); it returned 0, so the user is told the settings were saved",
                   how);
   }
-  EndSession(&session, ledger);
+  EndSession(&session, problemList);
 }
 
-void JudgeKept(const FileState& before, const char* how, Ledger* ledger) {
+void JudgeKept(const FileState& before, const char* how, ProblemList* problemList) {
   FileState now = ReadFileState(SettingsFilePath());
   if (SameFile(before, now)) return;
-  ReportProblem(ledger, "expected the settings file (%s) to keep what it had; %s", how,
+  ReportProblem(problemList, "expected the settings file (%s) to keep what it had; %s", how,
                 FileChange(before, now).c_str());
 }
 
 // Another process holds the file open without sharing: a suspended copy of
 // this program that inherits the only handle, so the plug-in meets the file
 // as it does when another program has it open.
-HANDLE StartHolder(Ledger* ledger) {
+HANDLE StartHolder(ProblemList* problemList) {
   SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
   HANDLE file =
       CreateFileW(SettingsFilePath().c_str(), GENERIC_READ, 0, &inherit, OPEN_EXISTING, 0, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
-    ReportProblem(ledger, "the validator could not open the settings file (error %lu)",
+    ReportProblem(problemList, "the validator could not open the settings file (error %lu)",
                   GetLastError());
     return nullptr;
   }
@@ -118,7 +118,7 @@ HANDLE StartHolder(Ledger* ledger) {
                      CREATE_SUSPENDED | DETACHED_PROCESS, nullptr, nullptr, &startup, &process);
   CloseHandle(file);
   if (!started) {
-    ReportProblem(ledger, "the validator could not start the process that holds the file");
+    ReportProblem(problemList, "the validator could not start the process that holds the file");
     return nullptr;
   }
   CloseHandle(process.hThread);
@@ -143,63 +143,63 @@ bool ReadOnlyRefusesThisUser() {
 }  // namespace
 
 bool CheckTouchedOnlyByOk(const Options& options) {
-  Ledger ledger = {0, 0};
-  if (!PlantSettingsFile(kHandWritten, &ledger)) return false;
+  ProblemList problemList = {0, 0};
+  if (!PlantSettingsFile(kHandWritten, &problemList)) return false;
   FileState planted = ReadFileState(SettingsFilePath());
   DialogScript none = {{}, DialogEnding::kCancel, std::wstring()};
   Session session = {};
-  if (!BeginSession(options, &none, &session, &ledger)) return false;
-  Untouched(planted, "loading the plug-in", &ledger);
+  if (!BeginSession(options, &none, &session, &problemList)) return false;
+  Untouched(planted, "loading the plug-in", &problemList);
   RegisterAll(&session);
-  Untouched(planted, "registration", &ledger);
+  Untouched(planted, "registration", &problemList);
   const DialogEnding endings[] = {DialogEnding::kCancel, DialogEnding::kEscape,
                                   DialogEnding::kCloseBox};
   for (DialogEnding ending : endings) {
     RunEnding(&session, ending, kChoices);
-    Untouched(planted, (std::string("the ") + EndingName(ending)).c_str(), &ledger);
+    Untouched(planted, (std::string("the ") + EndingName(ending)).c_str(), &problemList);
   }
-  EndSession(&session, &ledger);
-  Untouched(planted, "unloading the plug-in", &ledger);
+  EndSession(&session, &problemList);
+  Untouched(planted, "unloading the plug-in", &problemList);
 
   // A second load, for OK and the unloading after it.
   Session again = {};
-  if (!BeginSession(options, &none, &again, &ledger)) return false;
+  if (!BeginSession(options, &none, &again, &problemList)) return false;
   RegisterAll(&again);
   RunEnding(&again, DialogEnding::kOk, kChoices);
   FileState afterOk = ReadFileState(SettingsFilePath());
   if (afterOk.bytes != kRewritten) {
-    ReportProblem(&ledger,
+    ReportProblem(&problemList,
                   "expected OK to rewrite the five keys in plain form, in place, and keep the "
                   "rest of the file (%s); it holds %s",
                   OneLine(kRewritten).c_str(), OneLine(afterOk.bytes).c_str());
   }
-  EndSession(&again, &ledger);
-  Untouched(afterOk, "unloading the plug-in after OK", &ledger);
-  return ledger.problems == 0;
+  EndSession(&again, &problemList);
+  Untouched(afterOk, "unloading the plug-in after OK", &problemList);
+  return problemList.problems == 0;
 }
 
 bool CheckRefusedWrite(const Options& options) {
-  Ledger ledger = {0, 0};
-  if (!PlantSettingsFile(kSaved, &ledger)) return false;
+  ProblemList problemList = {0, 0};
+  if (!PlantSettingsFile(kSaved, &problemList)) return false;
   FileState before = ReadFileState(SettingsFilePath());
   const char* locked = "held open by another process";
-  HANDLE holder = StartHolder(&ledger);
+  HANDLE holder = StartHolder(&problemList);
   if (holder == nullptr) return false;
-  RunRefusedOk(options, locked, &ledger);
+  RunRefusedOk(options, locked, &problemList);
   StopHolder(holder);
-  JudgeKept(before, locked, &ledger);
+  JudgeKept(before, locked, &problemList);
 
   std::wstring path = SettingsFilePath();
-  if (!PlantSettingsFile(kSaved, &ledger)) return false;
+  if (!PlantSettingsFile(kSaved, &problemList)) return false;
   SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_READONLY);
   if (ReadOnlyRefusesThisUser()) {
-    RunRefusedOk(options, "read-only", &ledger);
-    JudgeKept(before, "read-only", &ledger);
+    RunRefusedOk(options, "read-only", &problemList);
+    JudgeKept(before, "read-only", &problemList);
   } else {
     Note(
         "locked file only; this user may write read-only files here, as root may under Wine, so "
         "the read-only case did not run: run the validator as an ordinary user for it");
   }
   SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-  return ledger.problems == 0;
+  return problemList.problems == 0;
 }

@@ -1,8 +1,8 @@
 #include "standin_host/validator/check_stored_values.h"
 
-#include "standin_host/console.h"
-#include "standin_host/progress.h"
-#include "standin_host/random_user/stored_values.h"
+#include "standin_host/system/console.h"
+#include "standin_host/system/progress.h"
+#include "standin_host/user/random_user/stored_values.h"
 #include "standin_host/validator/check_support.h"
 #include "standin_host/validator/open_dialogs.h"
 
@@ -53,11 +53,11 @@ std::string Written(const std::wstring& path, const FileState& planted, const ch
 // Plants the case's file and lets its held dialog open on it; the first
 // thing wrong.
 std::string OpenOnFile(HeldDialog* held, const StartingCase& row, FileState* planted,
-                       Ledger* ledger) {
+                       ProblemList* problemList) {
   if (!HeldRegistered(*held))
     return "a copy of the plug-in under its own name to load and register";
   std::wstring path = HeldSettingsFile(*held);
-  if (!PlantSettingsFileAt(path, row.bytes, ledger)) return kNotPlanted;
+  if (!PlantSettingsFileAt(path, row.bytes, problemList)) return kNotPlanted;
   *planted = ReadFileState(path);
   std::string failure = OpenHeldDialog(held, OpeningValues(path));
   if (!failure.empty()) return failure;
@@ -66,10 +66,10 @@ std::string OpenOnFile(HeldDialog* held, const StartingCase& row, FileState* pla
 
 // After the quiet second: plants the file again and ends the dialog with
 // Cancel; Cancel, then unloading, must leave it alone.
-std::string CancelOnFile(HeldDialog* held, const StartingCase& row, Ledger* ledger) {
+std::string CancelOnFile(HeldDialog* held, const StartingCase& row, ProblemList* problemList) {
   if (CurrentState(*held) >= HeldState::kEnded) return EndHeldDialog(held);  // ended by itself
   std::wstring path = HeldSettingsFile(*held);
-  if (!PlantSettingsFileAt(path, row.bytes, ledger)) return kNotPlanted;
+  if (!PlantSettingsFileAt(path, row.bytes, problemList)) return kNotPlanted;
   FileState planted = ReadFileState(path);
   std::string failure = EndHeldDialog(held);
   if (!failure.empty()) return failure;
@@ -84,7 +84,7 @@ std::string CancelOnFile(HeldDialog* held, const StartingCase& row, Ledger* ledg
 // quiet second for all, then Cancel on each; the first case that failed and
 // why, the number of cases when the quiet second itself failed, or -1.
 int JudgeQuietAndCancel(const Options& options, const std::vector<StartingCase>& cases,
-                        Ledger* ledger, std::string* failure) {
+                        ProblemList* problemList, std::string* failure) {
   int count = static_cast<int>(cases.size());
   ProgressStep("loading a copy of the plug-in for each of %d starting files", count);
   std::vector<HeldDialog*> dialogs = StartHeldDialogs(options, count, 2);
@@ -92,7 +92,7 @@ int JudgeQuietAndCancel(const Options& options, const std::vector<StartingCase>&
   int failed = -1;
   for (int i = 0; failed < 0 && i < count; ++i) {
     ProgressStep("case %d: opening its dialog", i + 1);
-    *failure = OpenOnFile(dialogs[i], cases[i], &planted[i], ledger);
+    *failure = OpenOnFile(dialogs[i], cases[i], &planted[i], problemList);
     if (!failure->empty()) failed = i;
   }
   if (failed < 0) {
@@ -107,16 +107,16 @@ int JudgeQuietAndCancel(const Options& options, const std::vector<StartingCase>&
   }
   for (int i = 0; failed < 0 && i < count; ++i) {
     ProgressStep("case %d: Cancel", i + 1);
-    *failure = CancelOnFile(dialogs[i], cases[i], ledger);
+    *failure = CancelOnFile(dialogs[i], cases[i], problemList);
     if (!failure->empty()) failed = i;
   }
-  FinishHeldDialogs(&dialogs, ledger);
+  FinishHeldDialogs(&dialogs, problemList);
   return failed;
 }
 
 // OK at once on a fresh opening: the file must hold exactly what was shown.
-std::string JudgeOk(Session* session, const StartingCase& row, Ledger* ledger) {
-  if (!PlantSettingsFile(row.bytes, ledger)) return kNotPlanted;
+std::string JudgeOk(Session* session, const StartingCase& row, ProblemList* problemList) {
+  if (!PlantSettingsFile(row.bytes, problemList)) return kNotPlanted;
   DialogUser ok = UserEndingWith(IDOK, true);
   ok.expected = OpeningValues(SettingsFilePath());
   OpenAndEnd(session, &ok);
@@ -128,39 +128,39 @@ std::string JudgeOk(Session* session, const StartingCase& row, Ledger* ledger) {
 }  // namespace
 
 bool CheckStoredValues(const Options& options) {
-  Ledger ledger = {0, 0};
+  ProblemList problemList = {0, 0};
   std::vector<StartingCase> cases = StartingCases();
   for (size_t i = 0; i < cases.size(); ++i) {
     Print("Case %u: %s\n", static_cast<unsigned>(i + 1), cases[i].what.c_str());
   }
   SetReportQuiet(true);
   std::string failure;
-  int failed = JudgeQuietAndCancel(options, cases, &ledger, &failure);
+  int failed = JudgeQuietAndCancel(options, cases, &problemList, &failure);
   DialogScript unused = {{}, DialogEnding::kCancel, std::wstring()};
   Session session = {};
-  bool begun = failed < 0 && BeginSession(options, &unused, &session, &ledger);
+  bool begun = failed < 0 && BeginSession(options, &unused, &session, &problemList);
   bool registered = begun && RegisterAll(&session);
   for (size_t i = 0; registered && failed < 0 && i < cases.size(); ++i) {
     ProgressStep("case %u: OK", static_cast<unsigned>(i + 1));
-    failure = JudgeOk(&session, cases[i], &ledger);
+    failure = JudgeOk(&session, cases[i], &problemList);
     if (!failure.empty()) failed = static_cast<int>(i);
   }
   SetReportQuiet(false);
   if (failed == static_cast<int>(cases.size())) {
-    ReportProblem(&ledger, "with every starting file's dialog open at once, expected %s",
+    ReportProblem(&problemList, "with every starting file's dialog open at once, expected %s",
                   failure.c_str());
   } else if (failed >= 0) {
-    ReportProblem(&ledger, "from a file with %s (case %d), expected %s",
+    ReportProblem(&problemList, "from a file with %s (case %d), expected %s",
                   cases[static_cast<size_t>(failed)].what.c_str(), failed + 1, failure.c_str());
   } else if (begun && !registered) {
-    ReportProblem(&ledger, "expected the plug-in to register its command");
+    ReportProblem(&problemList, "expected the plug-in to register its command");
   }
-  if (ledger.problems == 0) {
+  if (problemList.problems == 0) {
     Note(
         "%u starting files, every catalogued value of each key; their dialogs held open at "
         "once for a quiet second",
         static_cast<unsigned>(cases.size()));
   }
-  if (begun) EndSession(&session, &ledger);
-  return ledger.problems == 0;
+  if (begun) EndSession(&session, &problemList);
+  return problemList.problems == 0;
 }

@@ -3,9 +3,9 @@
 #include <stdarg.h>
 #include <stdio.h>
 
-#include "standin_host/console.h"
-#include "standin_host/local_machine.h"
-#include "standin_host/run_folder.h"
+#include "standin_host/hosting/run_folder.h"
+#include "standin_host/system/console.h"
+#include "standin_host/system/local_machine.h"
 
 namespace {
 
@@ -20,12 +20,12 @@ bool StillLoaded(HMODULE module, const void* address) {
 }  // namespace
 
 bool BeginSession(const Options& options, const DialogScript* script, Session* session,
-                  Ledger* ledger) {
+                  ProblemList* problemList) {
   Options own = options;
   own.script = *script;
   int status = OpenSession(own, session);
   if (status != kExitClean) {
-    ReportProblem(ledger,
+    ReportProblem(problemList,
                   "expected %s to load as a plug-in; it did not (exit %d; the log says why)",
                   Utf8FromWide(options.pluginPath.c_str()).c_str(), status);
     return false;
@@ -35,13 +35,13 @@ bool BeginSession(const Options& options, const DialogScript* script, Session* s
   return true;
 }
 
-int EndSession(Session* session, Ledger* ledger) {
+int EndSession(Session* session, ProblemList* problemList) {
   HMODULE plugin = session->plugin;
   const void* anExport = reinterpret_cast<const void*>(session->exports.canUnloadNow);
   int status = FinishSession(session);
-  if (status == kExitProblems) ledger->problems += session->host.ledger.problems;
+  if (status == kExitProblems) problemList->problems += session->host.problemList.problems;
   if (StillLoaded(plugin, anExport)) {
-    ReportProblem(ledger,
+    ReportProblem(problemList,
                   "expected the plug-in to leave the process when the host unloaded it; it is "
                   "still loaded (it holds a reference on itself)");
     if (status == kExitClean) status = kExitProblems;

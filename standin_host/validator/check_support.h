@@ -6,20 +6,20 @@
 
 #include <string>
 
-#include "standin_host/ledger.h"
-#include "standin_host/options.h"
-#include "standin_host/session.h"
-#include "standin_host/settings_file.h"
+#include "standin_host/hosting/session.h"
+#include "standin_host/hosting/settings_file.h"
+#include "standin_host/run/options.h"
+#include "standin_host/run/problem_list.h"
 
 // Loads the plug-in named by `options` into `session`, its dialogs acted on
 // as `script` says (kept by the caller while the session lives). False, with
-// a problem in `ledger`, when it cannot be loaded.
+// a problem in `problemList`, when it cannot be loaded.
 bool BeginSession(const Options& options, const DialogScript* script, Session* session,
-                  Ledger* ledger);
+                  ProblemList* problemList);
 // Asks DllCanUnloadNow, judges the balance, unloads the plug-in and checks
 // that it really left the process. Returns the session's exit code
-// (session.h); its problems are counted in `ledger` too.
-int EndSession(Session* session, Ledger* ledger);
+// (session.h); its problems are counted in `problemList` too.
+int EndSession(Session* session, ProblemList* problemList);
 // The road's tools run once more with another script.
 void RunToolsWith(Session* session, const DialogScript* script);
 

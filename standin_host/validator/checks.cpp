@@ -1,7 +1,7 @@
 #include "standin_host/validator/checks.h"
 
-#include "standin_host/console.h"
-#include "standin_host/progress.h"
+#include "standin_host/system/console.h"
+#include "standin_host/system/progress.h"
 #include "standin_host/validator/check_conditions.h"
 #include "standin_host/validator/check_dialog.h"
 #include "standin_host/validator/check_module.h"

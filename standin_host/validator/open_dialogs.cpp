@@ -2,9 +2,9 @@
 
 #include <stdio.h>
 
-#include "standin_host/dialog_driver.h"
-#include "standin_host/local_machine.h"
-#include "standin_host/settings_redirect.h"
+#include "standin_host/hosting/settings_redirect.h"
+#include "standin_host/system/local_machine.h"
+#include "standin_host/user/dialog_driver.h"
 #include "standin_host/validator/check_support.h"
 
 namespace {
@@ -29,7 +29,7 @@ struct HeldDialog {
   Options options;  // names the copy
   DialogScript unused;
   Session session;
-  Ledger ledger;
+  ProblemList problemList;
   DialogUser user;
   bool registered;
   volatile LONG state;      // a HeldState, advanced by the dialog's thread only
@@ -90,7 +90,7 @@ void OnShown(HWND dialog, void* context) {
 DWORD WINAPI HoldDialog(void* parameter) {
   HeldDialog* held = static_cast<HeldDialog*>(parameter);
   JoinStartupDesktop();
-  bool begun = BeginSession(held->options, &held->unused, &held->session, &held->ledger);
+  bool begun = BeginSession(held->options, &held->unused, &held->session, &held->problemList);
   held->registered = begun && RegisterAll(&held->session);
   Advance(held, HeldState::kReady);
   if (WaitForSingleObject(held->go, kCheckLimitMs) != WAIT_OBJECT_0) {
@@ -101,7 +101,7 @@ DWORD WINAPI HoldDialog(void* parameter) {
   }
   Advance(held, HeldState::kEnded);
   WaitForSingleObject(held->unload, kCheckLimitMs);
-  if (begun) EndSession(&held->session, &held->ledger);
+  if (begun) EndSession(&held->session, &held->problemList);
   Advance(held, HeldState::kUnloaded);
   return 0;
 }
@@ -112,7 +112,7 @@ HeldDialog* StartHeld(const Options& options, int copy) {
   held->options.pluginPath = PluginCopyPath(options.pluginPath, copy);
   held->session.settingsCopy = copy;
   held->unused = DialogScript{{}, DialogEnding::kCancel, std::wstring()};
-  held->ledger = Ledger{0, 0};
+  held->problemList = ProblemList{0, 0};
   held->user = UserEndingWith(IDCANCEL, false);
   held->user.holder = held;
   for (HANDLE& event : held->reached) event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
@@ -212,7 +212,7 @@ bool UnloadHeldDialog(HeldDialog* held) {
   return WaitFor(held, HeldState::kUnloaded, kStepLimitMs);
 }
 
-void FinishHeldDialogs(std::vector<HeldDialog*>* dialogs, Ledger* ledger) {
+void FinishHeldDialogs(std::vector<HeldDialog*>* dialogs, ProblemList* problemList) {
   for (HeldDialog* held : *dialogs) {
     InterlockedExchange(&held->abandoned, 1);
     InterlockedExchange(&held->user.endNow, 1);
@@ -227,7 +227,7 @@ void FinishHeldDialogs(std::vector<HeldDialog*>* dialogs, Ledger* ledger) {
         WaitForSingleObject(held->thread, kStepLimitMs) != WAIT_OBJECT_0) {
       continue;
     }
-    ledger->problems += held->ledger.problems;
+    problemList->problems += held->problemList.problems;
     CloseHeld(held);
     delete held;
   }

@@ -13,10 +13,10 @@
 #include <string>
 #include <vector>
 
-#include "standin_host/ledger.h"
-#include "standin_host/options.h"
-#include "standin_host/random_user/dialog_rules.h"
-#include "standin_host/session.h"
+#include "standin_host/hosting/session.h"
+#include "standin_host/run/options.h"
+#include "standin_host/run/problem_list.h"
+#include "standin_host/user/random_user/dialog_rules.h"
 
 struct HeldDialog;
 
@@ -71,6 +71,6 @@ std::string EndHeldDialog(HeldDialog* held);
 bool UnloadHeldDialog(HeldDialog* held);
 
 // Ends every thread (a dialog not yet opened is never opened), adds what
-// their sessions found to `ledger` and removes the copies. A thread whose
+// their sessions found to `problemList` and removes the copies. A thread whose
 // dialog will not end keeps its record until the process ends.
-void FinishHeldDialogs(std::vector<HeldDialog*>* dialogs, Ledger* ledger);
+void FinishHeldDialogs(std::vector<HeldDialog*>* dialogs, ProblemList* problemList);

@@ -1,8 +1,8 @@
 #include "standin_host/validator/output_files.h"
 
-#include "standin_host/console.h"
-#include "standin_host/local_machine.h"
-#include "standin_host/settings_file.h"
+#include "standin_host/hosting/settings_file.h"
+#include "standin_host/system/console.h"
+#include "standin_host/system/local_machine.h"
 
 namespace {
 

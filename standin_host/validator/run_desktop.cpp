@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include "standin_host/validator/child_process.h"
+#include "standin_host/system/child_process.h"
 
 namespace {
 

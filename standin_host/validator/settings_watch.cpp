@@ -4,10 +4,10 @@
 
 #include <vector>
 
-#include "standin_host/console.h"
-#include "standin_host/run_folder.h"
-#include "standin_host/settings_file.h"
-#include "standin_host/validator/child_process.h"
+#include "standin_host/hosting/run_folder.h"
+#include "standin_host/hosting/settings_file.h"
+#include "standin_host/system/child_process.h"
+#include "standin_host/system/console.h"
 
 namespace {
 

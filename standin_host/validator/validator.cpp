@@ -6,10 +6,10 @@
 
 #include <vector>
 
-#include "standin_host/console.h"
-#include "standin_host/settings_file.h"
+#include "standin_host/hosting/settings_file.h"
+#include "standin_host/system/child_process.h"
+#include "standin_host/system/console.h"
 #include "standin_host/validator/checks.h"
-#include "standin_host/validator/child_process.h"
 #include "standin_host/validator/output_files.h"
 #include "standin_host/validator/run_desktop.h"
 #include "standin_host/validator/settings_watch.h"

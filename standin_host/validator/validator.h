@@ -5,7 +5,7 @@
 // "N passed, M failed" on the last line.
 #pragma once
 
-#include "standin_host/options.h"
+#include "standin_host/run/options.h"
 
 // Exit 0 when no check failed, 1 otherwise; 2 for an unknown --only name, a
 // check that could not be judged here, no private folder for the run, or a

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "host/host_interfaces.h"
-#include "standin_host/dialog_driver.h"
+#include "standin_host/user/dialog_driver.h"
 
 namespace host_doubles {
 

@@ -13,7 +13,7 @@
 #include "host/dialog_ids.h"
 #include "plugin/dialog/settings_dialog.h"
 #include "plugin/settings/settings.h"
-#include "standin_host/dialog_driver.h"
+#include "standin_host/user/dialog_driver.h"
 #include "test_config.h"
 
 bool operator==(const CompressionSettings& a, const CompressionSettings& b) {
