@@ -1,7 +1,8 @@
+#include "standin_host/command_line.h"
+
 #include <wchar.h>
 #include <windows.h>
 
-#include "standin_host/run/options.h"
 #include "standin_host/system/console.h"
 
 const char kUsage[] =

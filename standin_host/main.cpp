@@ -3,12 +3,12 @@
 // runs: the host's road once, the benchmarks, seeded random user sessions,
 // the validator or one of its checks, or the call record. See session.h,
 // random_sessions.h, validator.h, checks.h and call_record.h.
+#include "standin_host/command_line.h"
 #include "standin_host/hosting/crash_report.h"
 #include "standin_host/hosting/run_folder.h"
 #include "standin_host/hosting/services/page_heap.h"
 #include "standin_host/hosting/session.h"
 #include "standin_host/hosting/settings_redirect.h"
-#include "standin_host/run/options.h"
 #include "standin_host/system/console.h"
 #include "standin_host/system/progress.h"
 #include "standin_host/tools/bench.h"

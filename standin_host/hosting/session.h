@@ -1,3 +1,5 @@
+// hosting/: the host itself: plug-in file, session's road, settings file, crash report, services/.
+//
 // One run of the host: load the plug-in, register its tools, run them, and
 // check that everything the plug-in took was given back.
 #pragma once
@@ -9,7 +11,7 @@
 
 #include "standin_host/hosting/plugin_file.h"
 #include "standin_host/hosting/services/host_services.h"
-#include "standin_host/run/options.h"
+#include "standin_host/records/options.h"
 
 enum ExitCode : int {
   kExitClean = 0,

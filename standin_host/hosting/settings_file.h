@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "standin_host/run/problem_list.h"
+#include "standin_host/records/problem_list.h"
 
 // The five keys the plug-in keeps, in the order it writes them, and the
 // four the dialog shows (by DialogField).

@@ -6,7 +6,7 @@
 // written (problem_list.h); statuses, sizes, strings, counts and order are kept.
 #pragma once
 
-#include "standin_host/run/options.h"
+#include "standin_host/records/options.h"
 
 // --ledger <file>: runs the road on the plug-in and writes its record there,
 // one call a line, the road's own lines between. The user's settings file is

@@ -5,7 +5,7 @@
 
 #include <windows.h>
 
-#include "standin_host/run/problem_list.h"
+#include "standin_host/records/problem_list.h"
 
 // Installs the watch on this thread; with `cancelWhenReady` each dialog gets a
 // Cancel click as soon as it is ready. False when the hook cannot be set.

@@ -1,7 +1,8 @@
+#include "standin_host/user/scripted_dialog.h"
+
 #include <stdio.h>
 
 #include "host/dialog_ids.h"
-#include "standin_host/run/dialog_script.h"
 #include "standin_host/system/console.h"
 #include "standin_host/system/progress.h"
 #include "standin_host/user/dialog_driver.h"
@@ -27,14 +28,13 @@ struct ScriptRun {
 
 struct FieldControl {
   DialogField field;
-  const char* name;
   int id;
 };
 const FieldControl kFields[] = {
-    {DialogField::kEnabled, "enabled", IDC_ENABLE},
-    {DialogField::kBitRate, "bitRate", IDC_BITRATE},
-    {DialogField::kQuality, "quality", IDC_QUALITY_HIGH},
-    {DialogField::kPreprocessing, "preprocessing", IDC_STEREO_TO_MONO},
+    {DialogField::kEnabled, IDC_ENABLE},
+    {DialogField::kBitRate, IDC_BITRATE},
+    {DialogField::kQuality, IDC_QUALITY_HIGH},
+    {DialogField::kPreprocessing, IDC_STEREO_TO_MONO},
 };
 
 bool FieldEnabled(HWND dialog, DialogField field) {
@@ -52,10 +52,10 @@ std::string Describe(HWND dialog) {
   std::string disabled;
   for (const FieldControl& control : kFields) {
     int value = ShownValue(dialog, control.field);
-    text += std::string(text.empty() ? "" : " ") + control.name + "=" +
+    text += std::string(text.empty() ? "" : " ") + FieldName(control.field) + "=" +
             (value < 0 ? std::string("none") : std::to_string(value));
     if (!FieldEnabled(dialog, control.field)) {
-      disabled += std::string(disabled.empty() ? "" : ", ") + control.name;
+      disabled += std::string(disabled.empty() ? "" : ", ") + FieldName(control.field);
     }
   }
   if (!disabled.empty()) text += " (disabled: " + disabled + ")";
@@ -232,35 +232,6 @@ int ShownValue(HWND dialog, DialogField field) {
     }
   }
   return -1;
-}
-
-const char* FieldName(DialogField field) {
-  for (const FieldControl& control : kFields) {
-    if (control.field == field) return control.name;
-  }
-  return "?";
-}
-
-const char* EndingName(DialogEnding ending) {
-  switch (ending) {
-    case DialogEnding::kOk:
-      return "OK button";
-    case DialogEnding::kCancel:
-      return "Cancel button";
-    case DialogEnding::kEnter:
-      return "Enter key";
-    case DialogEnding::kEscape:
-      return "Escape key";
-    case DialogEnding::kCloseBox:
-      return "close box";
-    case DialogEnding::kWaitForUser:
-      break;
-  }
-  return "own ending";
-}
-
-INT_PTR ExpectedResult(DialogEnding ending) {
-  return ending == DialogEnding::kOk || ending == DialogEnding::kEnter ? IDOK : IDCANCEL;
 }
 
 INT_PTR RunScriptedDialog(HINSTANCE instance, int dialogId, DLGPROC proc,

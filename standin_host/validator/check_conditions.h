@@ -2,7 +2,7 @@
 // elsewhere, memory running out.
 #pragma once
 
-#include "standin_host/run/options.h"
+#include "standin_host/records/options.h"
 
 // A worker thread started and ended before every call into the plug-in, so
 // the platform tells the DLL of a thread attach and detach between every two

@@ -2,7 +2,7 @@
 // and whether what it showed is what it stored.
 #pragma once
 
-#include "standin_host/run/options.h"
+#include "standin_host/records/options.h"
 
 // Each ending after a change to every setting: the dialog was still open for
 // each choice and for the ending, each choice showed, the dialog returned

@@ -1,7 +1,7 @@
 // Checks of the file as a module: what it is, and how it loads and unloads.
 #pragma once
 
-#include "standin_host/run/options.h"
+#include "standin_host/records/options.h"
 
 // A PE32 i386 DLL that loads, with the five exports by name and by
 // ordinal 1 to 5, whose class-info table and class forms are the contract's,

@@ -2,7 +2,7 @@
 // write the platform refuses reported rather than lost.
 #pragma once
 
-#include "standin_host/run/options.h"
+#include "standin_host/records/options.h"
 
 // From a valid file in a form a rewrite would change (comments, another
 // section, spaces, leading zeros): loading, registration, Cancel, Escape,

@@ -3,7 +3,7 @@
 // keys, for each key the dialog shows.
 #pragma once
 
-#include "standin_host/run/options.h"
+#include "standin_host/records/options.h"
 
 // For each starting file of the catalogue: the dialog opens through Invoke,
 // stays open a second with no action, shows what the file holds in a state

@@ -8,8 +8,8 @@
 
 #include "standin_host/hosting/session.h"
 #include "standin_host/hosting/settings_file.h"
-#include "standin_host/run/options.h"
-#include "standin_host/run/problem_list.h"
+#include "standin_host/records/options.h"
+#include "standin_host/records/problem_list.h"
 
 // Loads the plug-in named by `options` into `session`, its dialogs acted on
 // as `script` says (kept by the caller while the session lives). False, with

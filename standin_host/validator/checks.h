@@ -5,7 +5,7 @@
 
 #include <stddef.h>
 
-#include "standin_host/run/options.h"
+#include "standin_host/records/options.h"
 
 struct CheckInfo {
   const char* name;

@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "standin_host/hosting/session.h"
-#include "standin_host/run/options.h"
-#include "standin_host/run/problem_list.h"
+#include "standin_host/records/options.h"
+#include "standin_host/records/problem_list.h"
 #include "standin_host/user/random_user/dialog_rules.h"
 
 struct HeldDialog;

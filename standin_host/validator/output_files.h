@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "standin_host/run/options.h"
+#include "standin_host/records/options.h"
 
 // Where a run's report and full log go.
 struct OutputFiles {

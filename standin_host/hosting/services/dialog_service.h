@@ -9,8 +9,8 @@
 
 #include "host/host_interfaces.h"
 #include "standin_host/hosting/services/service_object.h"
-#include "standin_host/run/dialog_script.h"
 #include "standin_host/user/dialog_driver.h"
+#include "standin_host/user/scripted_dialog.h"
 
 struct DialogRunner {
   ServiceObject<HostDialogService, DialogRunner> object;

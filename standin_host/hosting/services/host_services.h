@@ -1,3 +1,5 @@
+// hosting/services/: the services the host offers a plug-in, one file each.
+//
 // The services the host offers a plug-in, laid out as the module expects:
 // each object handed over starts with its method table, slots in the order
 // of host/host_interfaces.h. Behind each object is the host's own state,
@@ -12,8 +14,8 @@
 #include "standin_host/hosting/services/dialog_service.h"
 #include "standin_host/hosting/services/instances.h"
 #include "standin_host/hosting/services/registry.h"
-#include "standin_host/run/dialog_script.h"
-#include "standin_host/run/problem_list.h"
+#include "standin_host/records/dialog_script.h"
+#include "standin_host/records/problem_list.h"
 
 struct HostServices {
   ProblemList problemList;

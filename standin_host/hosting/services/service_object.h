@@ -10,7 +10,7 @@
 #include <utility>
 
 #include "host/abi.h"
-#include "standin_host/run/problem_list.h"
+#include "standin_host/records/problem_list.h"
 
 // Statuses the host's services answer when they refuse a request.
 constexpr Status kHostNoInterface = 0x80004002u;

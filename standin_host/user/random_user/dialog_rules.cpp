@@ -1,8 +1,8 @@
 #include "standin_host/user/random_user/dialog_rules.h"
 
 #include "host/dialog_ids.h"
-#include "standin_host/run/dialog_script.h"
 #include "standin_host/user/dialog_driver.h"
+#include "standin_host/user/scripted_dialog.h"
 
 namespace {
 

@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "standin_host/run/dialog_script.h"
 #include "standin_host/user/random_user/actions.h"
 #include "standin_host/user/random_user/dialog_rules.h"
 #include "standin_host/user/random_user/seeded_random.h"
+#include "standin_host/user/scripted_dialog.h"
 
 struct ActorRun {
   // Set by the caller.

@@ -1,3 +1,5 @@
+// user/random_user/: a seeded random user on the real dialog; runs whole sessions on hosting/.
+//
 // Seeded random user sessions: each starts from a random settings file
 // (valid or hostile), runs the whole road with a random user on the real
 // dialog (random_actor.h), and judges the ending and its effect on the file.
@@ -6,7 +8,7 @@
 #pragma once
 
 #include "standin_host/hosting/session.h"
-#include "standin_host/run/options.h"
+#include "standin_host/records/options.h"
 
 // Runs sessions first .. first + count - 1 of options.seed, reports each
 // failure with its repro command, prints the tally and puts the settings

@@ -1,7 +1,7 @@
 #include "standin_host/user/random_user/stored_values.h"
 
-#include "standin_host/run/dialog_script.h"
 #include "standin_host/system/console.h"
+#include "standin_host/user/scripted_dialog.h"
 
 namespace {
 

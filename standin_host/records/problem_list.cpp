@@ -1,4 +1,4 @@
-#include "standin_host/run/problem_list.h"
+#include "standin_host/records/problem_list.h"
 
 #include <stdarg.h>
 #include <stdio.h>

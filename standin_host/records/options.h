@@ -1,11 +1,12 @@
-// The stand-in host's command line.
+// What the stand-in host was asked to do: the command line as a plain
+// record, which every folder may read. command_line.h fills it.
 #pragma once
 
 #include <stdint.h>
 
 #include <string>
 
-#include "standin_host/run/dialog_script.h"
+#include "standin_host/records/dialog_script.h"
 
 struct Options {
   std::wstring pluginPath;
@@ -46,9 +47,3 @@ struct Options {
   bool plainHeap;
   bool heapGiven;
 };
-
-extern const char kUsage[];
-
-// False, with the reason in `error`, for a command line this host does not
-// understand.
-bool ParseOptions(int argc, wchar_t** argv, Options* options, std::string* error);

@@ -1,34 +1,11 @@
-// The user's part in a headless run: choices made in the settings dialog as
-// a user would make them, an optional picture, and how the dialog is ended.
+// Plays a dialog script (records/dialog_script.h) on the real dialog as the user
+// would, and tells what the dialog showed and how it ended.
 #pragma once
 
 #include <windows.h>
 
-#include <string>
-#include <vector>
-
-#include "standin_host/run/problem_list.h"
-
-enum class DialogField { kEnabled, kBitRate, kQuality, kPreprocessing };
-
-struct DialogChoice {
-  DialogField field;
-  int value;
-};
-
-enum class DialogEnding { kWaitForUser, kOk, kCancel, kEnter, kEscape, kCloseBox };
-
-struct DialogScript {
-  std::vector<DialogChoice> choices;
-  DialogEnding ending;
-  std::wstring capturePath;  // empty: no picture
-};
-
-const char* FieldName(DialogField field);
-// How a person would name the ending, for reports.
-const char* EndingName(DialogEnding ending);
-// What the ending must make the dialog return: IDOK or IDCANCEL.
-INT_PTR ExpectedResult(DialogEnding ending);
+#include "standin_host/records/dialog_script.h"
+#include "standin_host/records/problem_list.h"
 
 // The value a field shows, read as a person reads it: 1 or 0 for a box
 // ticked or not, the number in the selected list entry, 0 for the high and 1
