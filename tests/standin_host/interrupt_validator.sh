@@ -3,15 +3,16 @@
 # runs in a pseudo-terminal and gets SIGINT (Wine hands it to the console's
 # Ctrl+C handlers) once the check has planted its private file. Within 5 s
 # no check's process runs and the run's private folder is gone, before any
-# later run; the user's file never changed.
-#   interrupt_validator.sh <wine-run> <standin_host.exe> <plug-in whose Cancel hangs> <prefix> <scratch>
+# later run; the user's file never changed. The prefix is WINEPREFIX's
+# (test-entry hands the entry one of the pool).
+#   interrupt_validator.sh <wine-run> <standin_host.exe> <plug-in whose Cancel hangs> <scratch>
 set -euo pipefail
 
 wine_run=$1
 host=$2
 plugin=$3
-prefix=$4
-scratch=$5
+scratch=$4
+prefix=${WINEPREFIX:?the prefix to run in}
 
 fail() {
   echo "FAIL: $*"
@@ -25,10 +26,17 @@ mkdir -p "$scratch"
 cp "$plugin" "$scratch/CTRL_C_TEST.QVX"
 plugin_path="Z:$(printf '%s' "$scratch/CTRL_C_TEST.QVX" | tr / '\\')"
 # The Wine processes of this test (not the timeout or script around them)
-# whose command line holds $1.
+# whose command line holds $1; of this entry alone where test-entry marks its
+# processes, so another build's run of this test is left alone.
 ours() {
-  ps -eo pid=,comm=,args= |
-    awk -v what="$1" '$2 ~ /^standin_host/ && index($0, what) && index($0, "CTRL_C_TEST") {print $1}'
+  local pid
+  for pid in $(ps -eo pid=,comm=,args= |
+    awk -v what="$1" '$2 ~ /^standin_host/ && index($0, what) && index($0, "CTRL_C_TEST") {print $1}'); do
+    [ -z "${VELSTTNG_TEST_ENTRY:-}" ] ||
+      grep -qzxF "VELSTTNG_TEST_ENTRY=$VELSTTNG_TEST_ENTRY" "/proc/$pid/environ" 2>/dev/null ||
+      continue
+    echo "$pid"
+  done
 }
 trap 'for pid in $(ours standin_host); do kill -KILL "$pid" 2>/dev/null || true; done' EXIT
 

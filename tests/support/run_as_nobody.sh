@@ -20,10 +20,14 @@ fail() {
 command -v setpriv >/dev/null || fail "setpriv is missing"
 [ -f "$program" ] || fail "no test program at $program"
 
+# A clean environment, but for test-entry's mark of the entry's processes, so
+# that its check finds what this user's Wine leaves running too.
 as_nobody() {
   setpriv --reuid=$uid --regid=$uid --clear-groups \
     env -i PATH="$PATH" HOME="$home" WINEPREFIX="$prefix" WINEARCH=win32 WINEDEBUG=-all \
-    WINEDLLOVERRIDES='mscoree,mshtml=' "$@"
+    WINEDLLOVERRIDES='mscoree,mshtml=' \
+    ${VELSTTNG_TEST_ENTRY:+VELSTTNG_TEST_ENTRY="$VELSTTNG_TEST_ENTRY"} \
+    ${VELSTTNG_TEST_BUILD:+VELSTTNG_TEST_BUILD="$VELSTTNG_TEST_BUILD"} "$@"
 }
 
 # Under the build folder when that user can reach it; otherwise in /tmp under
