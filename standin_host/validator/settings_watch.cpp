@@ -99,7 +99,10 @@ WatchVerdict LookAgain(const std::string* output) {
   return verdict;
 }
 
+volatile LONG g_interrupted = 0;
+
 [[noreturn]] void Interrupt(const char* how) {
+  InterlockedExchange(&g_interrupted, 1);
   EndChildProcesses();
   RemoveRunFolder();
   EndChildProcesses();  // one that started meanwhile
@@ -161,3 +164,8 @@ std::wstring WatchedFile() { return WindowsSettingsFilePath(); }
 WatchVerdict LookBeforeCheck() { return LookAgain(nullptr); }
 
 WatchVerdict LookAfterCheck(const std::string& output) { return LookAgain(&output); }
+
+void HoldIfInterrupted() {
+  if (InterlockedCompareExchange(&g_interrupted, 0, 0) == 0) return;
+  for (;;) Sleep(INFINITE);
+}

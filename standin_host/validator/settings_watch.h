@@ -26,3 +26,8 @@ struct WatchVerdict {
 WatchVerdict LookBeforeCheck();
 // After a check that printed `output`.
 WatchVerdict LookAfterCheck(const std::string& output);
+
+// Called as each check's process ends. Once the run is interrupted it never
+// returns: the interruption ended that process, so no verdict is taken from
+// it, and the run ends as the interruption says.
+void HoldIfInterrupted();

@@ -178,6 +178,7 @@ Verdict RunPlannedCheck(const PlannedCheck& plan, const Options& options,
     if (!before.line.empty()) *notes += before.line + "\n";
     DWORD started = GetTickCount();
     ChildRun run = RunChild(command, static_cast<DWORD>(limit) * 1000);
+    HoldIfInterrupted();
     char took[32];  // where a slow machine's time goes, for whoever reads the log
     snprintf(took, sizeof took, " (%.1f s)", (GetTickCount() - started) / 1000.0);
     Verdict part = Judge(run, limit);
