@@ -2,6 +2,8 @@
 
 #include <string.h>
 
+#include <vector>
+
 #include "standin_host/system/local_machine.h"
 #include "standin_host/system/progress.h"
 
@@ -9,6 +11,8 @@ namespace {
 
 // How often the parent looks at what the child has written.
 constexpr DWORD kPollMs = 250;
+// How long a check's leftovers may take to go once their job is ended.
+constexpr int kEmptyJobTries = 400;
 // What the parent keeps of a child's output, its steps left out: the start,
 // where the problems are, and the end, where a crash report is. A child that
 // writes without end costs the parent no more than this.
@@ -135,10 +139,10 @@ HANDLE KillOnCloseJob(DWORD moreLimits) {
 
 // This process joins a job of its own, so that every process it starts is in
 // that job from the moment it exists: a validator killed between starting a
-// check and putting it in the run's job still takes the check down, where it
-// would otherwise stay suspended for ever. Where this process may not join
-// (a job of its caller's that takes no job inside it), the run's job alone
-// does, with that moment open.
+// check and putting it in the check's job still takes the check down, where
+// it would otherwise stay suspended for ever. Where this process may not join
+// (a job of its caller's that takes no job inside it), the checks' jobs alone
+// do, with that moment open.
 void JoinOwnJob() {
   static HANDLE job = [] {
     HANDLE created = KillOnCloseJob(JOB_OBJECT_LIMIT_BREAKAWAY_OK);
@@ -151,18 +155,61 @@ void JoinOwnJob() {
   (void)job;
 }
 
-// One job for every child of the run, closed only when this process ends:
-// a validator killed outright takes its checks down with it, and the
-// processes a check started end with the check.
-HANDLE RunJob() {
-  static HANDLE job = [] {
-    JoinOwnJob();
-    return KillOnCloseJob(0);
+// The jobs of the checks still running, each check and whatever it started
+// in a kill-on-close job of its own: a validator killed outright takes its
+// checks down with it, a check's leftovers end with that check alone, and
+// checks side by side never end each other's processes.
+struct LiveJobs {
+  CRITICAL_SECTION lock;
+  std::vector<HANDLE> jobs;
+};
+LiveJobs& Live() {
+  static LiveJobs* live = [] {
+    auto* made = new LiveJobs();
+    InitializeCriticalSection(&made->lock);
+    return made;
   }();
+  return *live;
+}
+
+HANDLE NewCheckJob() {
+  JoinOwnJob();
+  HANDLE job = KillOnCloseJob(0);
+  if (job == nullptr) return job;
+  EnterCriticalSection(&Live().lock);
+  Live().jobs.push_back(job);
+  LeaveCriticalSection(&Live().lock);
   return job;
 }
 
-// Why no child may run, once one could not be put in the run's job.
+// Ends what is left of a check and waits until its job is empty, so that a
+// process the plug-in started cannot write after the check is judged.
+void EndCheckJob(HANDLE job, ChildRun* run) {
+  TerminateJobObject(job, 1);
+  JOBOBJECT_BASIC_ACCOUNTING_INFORMATION counts = {};
+  for (int wait = 0; wait < kEmptyJobTries; ++wait) {
+    if (!QueryInformationJobObject(job, JobObjectBasicAccountingInformation, &counts, sizeof counts,
+                                   nullptr) ||
+        counts.ActiveProcesses == 0) {
+      break;
+    }
+    Sleep(kPollMs / 10);
+  }
+  run->otherProcesses = counts.TotalProcesses > 1;
+  run->leftRunning = counts.ActiveProcesses != 0;
+  EnterCriticalSection(&Live().lock);
+  std::vector<HANDLE>& jobs = Live().jobs;
+  for (auto at = jobs.begin(); at != jobs.end(); ++at) {
+    if (*at == job) {
+      jobs.erase(at);
+      break;
+    }
+  }
+  LeaveCriticalSection(&Live().lock);
+  CloseHandle(job);
+}
+
+// Why no child may run, once one could not be put in its job.
 std::string g_refused;
 std::wstring g_desktop;
 
@@ -181,12 +228,12 @@ void EndSuspended(const PROCESS_INFORMATION& process) {
   CloseHandle(process.hProcess);
 }
 
-// The child joins the run's job before it runs an instruction. A validator
+// The child joins its check's job before it runs an instruction. A validator
 // that is itself in a job which takes no job inside it (Windows before 8)
 // starts the child again outside that job; where that job lets no child out
 // either, the child never runs and neither does any after it.
-bool StartInJob(std::wstring commandLine, STARTUPINFOW* startup, PROCESS_INFORMATION* process) {
-  HANDLE job = RunJob();
+bool StartInJob(std::wstring commandLine, HANDLE job, STARTUPINFOW* startup,
+                PROCESS_INFORMATION* process) {
   if (job == nullptr) {
     Refuse(GetLastError());
     return false;
@@ -211,7 +258,7 @@ bool StartInJob(std::wstring commandLine, STARTUPINFOW* startup, PROCESS_INFORMA
 }  // namespace
 
 ChildRun RunChild(const std::wstring& commandLine, DWORD noProgressLimitMs) {
-  ChildRun run = {false, false, 0, std::string(), std::string(), g_refused};
+  ChildRun run = {false, false, 0, false, false, std::string(), std::string(), g_refused};
   if (!g_refused.empty()) return run;
   SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
   OutputWatch watch = {INVALID_HANDLE_VALUE, std::string(), std::string(), std::string(), 0,
@@ -229,7 +276,8 @@ ChildRun RunChild(const std::wstring& commandLine, DWORD noProgressLimitMs) {
   std::wstring desktop = g_desktop;
   if (!desktop.empty()) startup.lpDesktop = &desktop[0];
   PROCESS_INFORMATION process = {};
-  run.started = StartInJob(commandLine, &startup, &process);
+  HANDLE job = NewCheckJob();
+  run.started = StartInJob(commandLine, job, &startup, &process);
   run.refused = g_refused;
   if (input != INVALID_HANDLE_VALUE) CloseHandle(input);
   if (run.started) {
@@ -244,7 +292,7 @@ ChildRun RunChild(const std::wstring& commandLine, DWORD noProgressLimitMs) {
     CloseHandle(process.hProcess);
   }
   // Processes a check started (a holder of the settings file, say) go with it.
-  EndChildProcesses();
+  if (job != nullptr) EndCheckJob(job, &run);
   ReadNewOutput(&watch);
   run.output = KeptOutput(&watch);
   run.lastStep = watch.lastStep;
@@ -258,7 +306,9 @@ void SetChildDesktop(const std::wstring& name) { g_desktop = name; }
 const std::string& ChildrenRefused() { return g_refused; }
 
 void EndChildProcesses() {
-  if (RunJob() != nullptr) TerminateJobObject(RunJob(), 1);
+  EnterCriticalSection(&Live().lock);
+  for (HANDLE job : Live().jobs) TerminateJobObject(job, 1);
+  LeaveCriticalSection(&Live().lock);
 }
 
 std::wstring OwnProgramPath() {

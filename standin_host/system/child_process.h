@@ -12,6 +12,10 @@ struct ChildRun {
   bool started;
   bool timedOut;  // stopped after making no progress for the limit
   DWORD exitCode;
+  // The check's process started others (the plug-in did: a check starts
+  // none), and some were still running when their job was ended.
+  bool otherProcesses;
+  bool leftRunning;
   // Standard output and error together, in the order written, without the
   // "STEP: " lines; of a child that wrote without end, the start and the end.
   std::string output;
@@ -19,14 +23,15 @@ struct ChildRun {
   std::string refused;   // why no child may run here; "" when they may
 };
 
-// Runs `commandLine` with no console of its own. Each new "STEP: " line is
-// progress; the child is stopped once it has taken no step for
-// `noProgressLimitMs`. Processes the child starts die with it, and all of
-// them with this process; a child that cannot be made to is not run, nor is
-// any after it (`refused` says why).
+// Runs `commandLine` with no console of its own; safe from several threads
+// at once. Each new "STEP: " line is progress; the child is stopped once it
+// has taken no step for `noProgressLimitMs`. Processes the child starts die
+// with it, and it returns only once they are gone; all of them die with this
+// process. A child that cannot be made to is not run, nor is any after it
+// (`refused` says why).
 ChildRun RunChild(const std::wstring& commandLine, DWORD noProgressLimitMs);
 // The desktop every child starts on from now on, by name; "" for this
-// process's own.
+// process's own. Set before children run side by side.
 void SetChildDesktop(const std::wstring& name);
 // Why no child may run any more; "" while they may.
 const std::string& ChildrenRefused();

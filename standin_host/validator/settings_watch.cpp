@@ -79,7 +79,7 @@ std::string PutBack(const Look& before) {
 
 // `output`: the check's, or null between checks, when no plug-in is loaded.
 WatchVerdict LookAgain(const std::string* output) {
-  WatchVerdict verdict = {false, std::string()};
+  WatchVerdict verdict = {WatchVerdict::kClean, std::string(), {}};
   for (Look& known : g_known) {
     Look now = LookAt(known.path);
     if (Same(known, now)) continue;
@@ -87,9 +87,10 @@ WatchVerdict LookAgain(const std::string* output) {
     bool plugin = output != nullptr && (output->find(kUnredirectedRoad) != std::string::npos ||
                                         HoldsPrivateSettings(known, now));
     if (plugin) {
-      verdict =
-          WatchVerdict{true, "the plug-in reached the real settings file " + Where(known.path) +
-                                 " " + kUnredirectedRoad + " (" + change + ")" + PutBack(known)};
+      verdict = WatchVerdict{WatchVerdict::kPluginChanged,
+                             "the plug-in reached the real settings file " + Where(known.path) +
+                                 " " + kUnredirectedRoad + " (" + change + ")" + PutBack(known),
+                             {}};
       continue;
     }
     verdict.line = "another program changed your settings file " + Where(known.path) + " (" +
@@ -161,9 +162,26 @@ void StartWatch() {
 
 std::wstring WatchedFile() { return WindowsSettingsFilePath(); }
 
-WatchVerdict LookBeforeCheck() { return LookAgain(nullptr); }
+// One check at a time: a change before a check starts is another program's.
+std::vector<std::string> g_notesBefore;
 
-WatchVerdict LookAfterCheck(const std::string& output) { return LookAgain(&output); }
+int WatchCheckStarting() {
+  WatchVerdict before = LookAgain(nullptr);
+  g_notesBefore.clear();
+  if (!before.line.empty()) g_notesBefore.push_back(before.line);
+  return 0;
+}
+
+WatchVerdict WatchCheckEnded(int /*ticket*/, const std::string& output, bool /*otherProcesses*/) {
+  WatchVerdict after = LookAgain(&output);
+  std::vector<std::string> notes = g_notesBefore;
+  if (after.kind != WatchVerdict::kPluginChanged && !after.line.empty()) {
+    notes.push_back(after.line);
+    after.line.clear();
+  }
+  after.notes = notes;
+  return after;
+}
 
 void HoldIfInterrupted() {
   if (InterlockedCompareExchange(&g_interrupted, 0, 0) == 0) return;

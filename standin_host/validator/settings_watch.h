@@ -12,20 +12,25 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 // Takes the snapshot, in memory, and sets up the interruption handlers.
 void StartWatch();
 // The Windows folder's settings file, for the report.
 std::wstring WatchedFile();
 
+// What the watch says of one check's process.
 struct WatchVerdict {
-  bool pluginChanged;  // the check fails with `line`
-  std::string line;    // "" when the file is as it was
+  enum Kind { kClean, kPluginChanged, kCannotJudge } kind;
+  std::string line;                // why the check fails, or cannot be judged
+  std::vector<std::string> notes;  // other programs' changes seen meanwhile
 };
-// Before a check: a change since the last look is another program's.
-WatchVerdict LookBeforeCheck();
-// After a check that printed `output`.
-WatchVerdict LookAfterCheck(const std::string& output);
+// Before a check's process starts; the ticket names the check to
+// WatchCheckEnded.
+int WatchCheckStarting();
+// Once the check's process and every process it started are gone, with its
+// output and whether it started others. Safe from several threads at once.
+WatchVerdict WatchCheckEnded(int ticket, const std::string& output, bool otherProcesses);
 
 // Called as each check's process ends. Once the run is interrupted it never
 // returns: the interruption ended that process, so no verdict is taken from

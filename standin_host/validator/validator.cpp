@@ -174,17 +174,17 @@ Verdict RunPlannedCheck(const PlannedCheck& plan, const Options& options,
   int limit = options.timeLimitSeconds > 0 ? options.timeLimitSeconds : kNoProgressLimitSeconds;
   for (const ChildTask& task : plan.tasks) {
     std::wstring command = Quoted(OwnProgramPath()) + L" " + task.arguments + L" " + Quoted(plugin);
-    WatchVerdict before = LookBeforeCheck();
-    if (!before.line.empty()) *notes += before.line + "\n";
+    int ticket = WatchCheckStarting();
     DWORD started = GetTickCount();
     ChildRun run = RunChild(command, static_cast<DWORD>(limit) * 1000);
     HoldIfInterrupted();
     char took[32];  // where a slow machine's time goes, for whoever reads the log
     snprintf(took, sizeof took, " (%.1f s)", (GetTickCount() - started) / 1000.0);
     Verdict part = Judge(run, limit);
-    WatchVerdict after = LookAfterCheck(run.output);
-    if (after.pluginChanged) part = Verdict{Outcome::kFailed, after.line};
-    if (!after.pluginChanged && !after.line.empty()) *notes += after.line + "\n";
+    WatchVerdict after = WatchCheckEnded(ticket, run.output, run.otherProcesses);
+    for (const std::string& note : after.notes) *notes += note + "\n";
+    if (after.kind == WatchVerdict::kPluginChanged) part = Verdict{Outcome::kFailed, after.line};
+    if (after.kind == WatchVerdict::kCannotJudge) part = Verdict{Outcome::kNotJudged, after.line};
     bool passed = part.outcome == Outcome::kPassed;
     *log += "=== " + plan.name + ": " + Utf8FromWide(command.c_str()) + "\n" + run.output +
             "=== " + plan.name + ": " + OutcomeName(part.outcome) +
