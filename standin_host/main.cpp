@@ -65,7 +65,11 @@ int wmain(int argc, wchar_t** argv) {
       Print("CANNOT VALIDATE HERE: %s; nothing was run\n", error.c_str());
       return kExitUsage;
     }
-    RedirectSettingsInto(RunFolder());
+    if (!RedirectSettingsInto(RunFolder(), &error)) {
+      Print("CANNOT VALIDATE HERE: %s; nothing was run\n", error.c_str());
+      RemoveRunFolder();
+      return kExitUsage;
+    }
   }
   int status = Run(options);
   RemoveRunFolder();

@@ -1,418 +1,504 @@
 #include "standin_host/hosting/settings_redirect.h"
 
+#include <psapi.h>
 #include <string.h>
 
+#include <map>
+#include <tuple>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "standin_host/hosting/import_tables.h"
+#include "standin_host/hosting/settings_names.h"
 #include "standin_host/system/console.h"
 
 namespace {
 
 const wchar_t kSettingsName[] = L"VELCNFG.INI";
+constexpr int kShared = -1;  // a module of no copy: only VELCNFG.INI names are bound
+constexpr size_t kKeptCalls = 64;
+
+// The loader's notification, declared here as ntdll exports it.
+struct LoaderName {
+  USHORT length;
+  USHORT maximumLength;
+  const wchar_t* buffer;
+};
+struct LoaderNotification {
+  ULONG flags;
+  const LoaderName* fullName;
+  const LoaderName* baseName;
+  void* base;
+  ULONG size;
+};
+constexpr ULONG kModuleLoaded = 1;
+typedef void(CALLBACK* LoaderCallback)(ULONG reason, const LoaderNotification* data, void* context);
+typedef LONG(NTAPI* RegisterNotification)(ULONG flags, LoaderCallback callback, void* context,
+                                          void** cookie);
 
 struct Binding {
-  HMODULE module;
-  DWORD thread;  // that loaded the module
-  int copy;
-  std::vector<std::string> seen;  // each function and name once, for the log
-  std::string wrongName;          // the first that is not the Windows folder's file
+  DWORD base;
+  DWORD size;
+  int copy;  // kShared for a module of no copy
+  SlotRewrite rewrite;
 };
 
-struct Redirect {
+struct CopyRecord {
+  std::vector<std::string> seen;   // each function and name once, for the log
+  std::string wrongName;           // the first that is not the Windows folder's file
+  std::vector<std::string> calls;  // the latest, for a judgement of what happened meanwhile
+  size_t total = 0;
+  size_t writes = 0;
+};
+
+struct RedirectState {
   CRITICAL_SECTION lock;
   std::wstring folder;
   std::vector<Binding> bindings;
+  std::map<int, CopyRecord> copies;
+  // Read-only once the first thread starts.
+  HMODULE platform[4];  // ntdll, kernel32, kernelbase, the host's program
+  DWORD loading;        // TLS: 1 + the copy being loaded on this thread, 0 none
+  DWORD current;        // TLS: 1 + the copy last loaded on this thread
 };
-Redirect g_redirect;
+RedirectState g_redirect;
 
-std::wstring Wide(const char* text) {
-  int length = MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
-  std::wstring wide(length > 1 ? length - 1 : 0, L'\0');
-  if (length > 1) MultiByteToWideChar(CP_ACP, 0, text, -1, &wide[0], length);
-  return wide;
+// ---- Calls: which copy a call counts for, and where its name goes.
+
+// Profile or file function; whether it writes (a write while loading or
+// unloading is a fault even when it leaves the bytes as they were).
+enum class Kind { kProfileRead, kProfileWrite, kFileRead, kFileWrite };
+bool IsFileKind(Kind kind) { return kind == Kind::kFileRead || kind == Kind::kFileWrite; }
+bool Writes(Kind kind) { return kind == Kind::kProfileWrite || kind == Kind::kFileWrite; }
+
+DWORD Tls(DWORD index) {
+  return static_cast<DWORD>(reinterpret_cast<UINT_PTR>(TlsGetValue(index)));
 }
 
-std::string Ansi(const std::wstring& text) {
-  int length = WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
-  std::string ansi(length > 1 ? length - 1 : 0, '\0');
-  if (length > 1)
-    WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, &ansi[0], length, nullptr, nullptr);
-  return ansi;
-}
-
-const wchar_t* FinalName(const wchar_t* path) {
-  const wchar_t* name = path;
-  for (const wchar_t* c = path; *c != L'\0'; ++c) {
-    if (*c == L'\\' || *c == L'/' || *c == L':') name = c + 1;
+// With the lock held.
+const Binding* BindingAt(DWORD address) {
+  for (const Binding& binding : g_redirect.bindings) {
+    if (address - binding.base < binding.size) return &binding;
   }
-  return name;
+  return nullptr;
 }
 
-bool NamesSettingsFile(const std::wstring& path) {
-  return lstrcmpiW(FinalName(path.c_str()), kSettingsName) == 0;
-}
-
-// The Windows folder's VELCNFG.INI in any spelling; a profile function also
-// takes the bare name for it.
-bool RightName(const std::wstring& name, bool profile) {
-  if (profile && lstrcmpiW(name.c_str(), kSettingsName) == 0) return true;
-  wchar_t full[MAX_PATH];
-  wchar_t folder[MAX_PATH];
-  DWORD length = GetFullPathNameW(name.c_str(), MAX_PATH, full, nullptr);
-  UINT folderLength = GetWindowsDirectoryW(folder, MAX_PATH);
-  if (length == 0 || length >= MAX_PATH || folderLength == 0) return false;
-  return lstrcmpiW(full, (std::wstring(folder, folderLength) + L"\\" + kSettingsName).c_str()) == 0;
-}
-
-std::wstring PrivatePath(int copy, const wchar_t* finalName) {
+std::wstring PrivatePath(int copy, const std::wstring& finalName) {
   std::wstring path = g_redirect.folder + L"\\" + std::to_wstring(GetCurrentProcessId());
   if (copy != 0) path += L"-" + std::to_wstring(copy);
   return path + L"-" + finalName;
 }
 
-HMODULE ModuleAt(void* address) {
-  HMODULE module = nullptr;
-  GetModuleHandleExW(
-      GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-      static_cast<LPCWSTR>(address), &module);
-  return module;
+// Records the call for its copy; returns the line for the log when it is
+// new, "" otherwise. With the lock held; prints nothing.
+std::string Record(int copy, const std::string& call, bool right, bool writes) {
+  CopyRecord& record = g_redirect.copies[copy];
+  if (writes) ++record.writes;
+  if (record.calls.size() == kKeptCalls) record.calls.erase(record.calls.begin());
+  record.calls.push_back(call);
+  ++record.total;
+  for (const std::string& seen : record.seen) {
+    if (seen == call) return std::string();
+  }
+  record.seen.push_back(call);
+  if (record.wrongName.empty() && !right) record.wrongName = call;
+  return "  settings call " + call + " went to the private copy " + std::to_string(copy) + "\n";
 }
 
-void Record(Binding* binding, const char* function, const std::wstring& name, bool profile) {
+// Where a call from `caller` that names `name` goes: false to let it through
+// unchanged. A call from a copy's module goes to that copy; any other (a C
+// runtime's, or a module's last call, which returns straight into the host)
+// counts for the copy last loaded on this thread, and only when it names a
+// VELCNFG.INI.
+bool Redirected(void* caller, const char* function, Kind kind, const std::wstring& name,
+                std::wstring* to) {
+  bool settingsName = NamesSettingsFile(name);
+  if (IsFileKind(kind) && !settingsName) return false;
   std::string call = std::string(function) + "(\"" + Utf8FromWide(name.c_str()) + "\")";
-  for (const std::string& seen : binding->seen) {
-    if (seen == call) return;
-  }
-  binding->seen.push_back(call);
-  Print("  settings call %s went to the private copy %d\n", call.c_str(), binding->copy);
-  if (binding->wrongName.empty() && !RightName(name, profile)) binding->wrongName = call;
-}
-
-// The binding of the module at `caller`; a call the module made as its
-// last (a tail call) returns straight into whoever called the module, so
-// then the copy last bound on this thread, as every copy runs on its own.
-Binding* BindingFor(void* caller) {
-  HMODULE module = ModuleAt(caller);
-  Binding* onThread = nullptr;
-  for (Binding& binding : g_redirect.bindings) {
-    if (binding.module == module) return &binding;
-    if (binding.thread == GetCurrentThreadId()) onThread = &binding;
-  }
-  return onThread;
-}
-
-// Where the call from `caller` goes instead of `name`; the call recorded.
-std::wstring Redirected(void* caller, const char* function, const std::wstring& name,
-                        bool profile) {
-  int copy = 0;
+  bool right = NamesWindowsSettingsFile(name, !IsFileKind(kind));
+  int copy = static_cast<int>(Tls(g_redirect.current)) - 1;
   EnterCriticalSection(&g_redirect.lock);
-  Binding* binding = BindingFor(caller);
-  if (binding != nullptr) {
-    copy = binding->copy;
-    Record(binding, function, name, profile);
-  }
+  const Binding* binding = BindingAt(reinterpret_cast<DWORD>(caller));
+  bool own = binding != nullptr && binding->copy != kShared;
+  if (own) copy = binding->copy;
+  if (copy < 0) copy = 0;
+  std::string line = own || settingsName ? Record(copy, call, right, Writes(kind)) : std::string();
   LeaveCriticalSection(&g_redirect.lock);
-  return PrivatePath(copy, FinalName(name.c_str()));
+  if (!own && !settingsName) return false;
+  if (!line.empty()) Print("%s", line.c_str());
+  *to = PrivatePath(copy, FinalComponent(name));
+  return true;
 }
 
-// A null file name is the platform's WIN.INI.
-std::string ProfileA(void* caller, const char* function, const char* name) {
-  return Ansi(Redirected(caller, function, name != nullptr ? Wide(name) : L"WIN.INI", true));
-}
-
-std::wstring ProfileW(void* caller, const char* function, const wchar_t* name) {
-  return Redirected(caller, function, name != nullptr ? name : L"WIN.INI", true);
-}
-
-// A file function's path: the given one, or the private file it names.
-template <typename Char>
-struct Path {
-  const Char* given;
-  std::basic_string<Char> to;
-  const Char* c_str() const { return to.empty() ? given : to.c_str(); }
+// A path argument's replacement, when it has one.
+struct Redirection {
+  bool used = false;
+  std::string ansi;
+  std::wstring wide;
 };
 
-Path<char> FileA(void* caller, const char* function, const char* path) {
-  if (path == nullptr || !NamesSettingsFile(Wide(path))) return Path<char>{path, {}};
-  return Path<char>{path, Ansi(Redirected(caller, function, Wide(path), false))};
+void Redirect(void* caller, const char* function, Kind kind, LPCWSTR given, Redirection* r) {
+  // A null profile file is the platform's WIN.INI.
+  if (given == nullptr && IsFileKind(kind)) return;
+  r->used = Redirected(caller, function, kind, given != nullptr ? given : L"WIN.INI", &r->wide);
+}
+void Redirect(void* caller, const char* function, Kind kind, LPCSTR given, Redirection* r) {
+  if (given == nullptr && IsFileKind(kind)) return;
+  std::wstring to;
+  r->used = Redirected(caller, function, kind,
+                       given != nullptr ? WideFromAnsi(given) : std::wstring(L"WIN.INI"), &to);
+  // The folder was checked to survive the code page; the file's name came from it.
+  if (r->used) AnsiFromWide(to, &r->ansi);
 }
 
-Path<wchar_t> FileW(void* caller, const char* function, const wchar_t* path) {
-  if (path == nullptr || !NamesSettingsFile(path)) return Path<wchar_t>{path, {}};
-  return Path<wchar_t>{path, Redirected(caller, function, path, false)};
+LPCSTR Text(const Redirection& r, LPCSTR) { return r.ansi.c_str(); }
+LPCWSTR Text(const Redirection& r, LPCWSTR) { return r.wide.c_str(); }
+
+template <typename T>
+constexpr bool kIsPath = std::is_same<T, LPCSTR>::value || std::is_same<T, LPCWSTR>::value;
+
+template <int K, int... P>
+constexpr bool kListed = ((K == P) || ...);
+
+// Argument K as passed on: a path argument's replacement, anything else as given.
+template <bool path, typename T>
+T Pass(T given, const Redirection& r) {
+  if constexpr (path) {
+    return r.used ? Text(r, given) : given;
+  } else {
+    return given;
+  }
 }
 
-// ---- The host's functions, each the platform's own on the redirected name.
+const char* FunctionName(int index);
+FARPROC Real(int index);
 
-UINT WINAPI OwnGetPrivateProfileIntA(LPCSTR section, LPCSTR key, INT fallback, LPCSTR file) {
-  std::string to = ProfileA(__builtin_return_address(0), "GetPrivateProfileIntA", file);
-  return GetPrivateProfileIntA(section, key, fallback, to.c_str());
-}
-UINT WINAPI OwnGetPrivateProfileIntW(LPCWSTR section, LPCWSTR key, INT fallback, LPCWSTR file) {
-  std::wstring to = ProfileW(__builtin_return_address(0), "GetPrivateProfileIntW", file);
-  return GetPrivateProfileIntW(section, key, fallback, to.c_str());
-}
-DWORD WINAPI OwnGetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR fallback, LPSTR out,
-                                         DWORD size, LPCSTR file) {
-  std::string to = ProfileA(__builtin_return_address(0), "GetPrivateProfileStringA", file);
-  return GetPrivateProfileStringA(section, key, fallback, out, size, to.c_str());
-}
-DWORD WINAPI OwnGetPrivateProfileStringW(LPCWSTR section, LPCWSTR key, LPCWSTR fallback, LPWSTR out,
-                                         DWORD size, LPCWSTR file) {
-  std::wstring to = ProfileW(__builtin_return_address(0), "GetPrivateProfileStringW", file);
-  return GetPrivateProfileStringW(section, key, fallback, out, size, to.c_str());
-}
-DWORD WINAPI OwnGetPrivateProfileSectionA(LPCSTR section, LPSTR out, DWORD size, LPCSTR file) {
-  std::string to = ProfileA(__builtin_return_address(0), "GetPrivateProfileSectionA", file);
-  return GetPrivateProfileSectionA(section, out, size, to.c_str());
-}
-DWORD WINAPI OwnGetPrivateProfileSectionW(LPCWSTR section, LPWSTR out, DWORD size, LPCWSTR file) {
-  std::wstring to = ProfileW(__builtin_return_address(0), "GetPrivateProfileSectionW", file);
-  return GetPrivateProfileSectionW(section, out, size, to.c_str());
-}
-DWORD WINAPI OwnGetPrivateProfileSectionNamesA(LPSTR out, DWORD size, LPCSTR file) {
-  std::string to = ProfileA(__builtin_return_address(0), "GetPrivateProfileSectionNamesA", file);
-  return GetPrivateProfileSectionNamesA(out, size, to.c_str());
-}
-DWORD WINAPI OwnGetPrivateProfileSectionNamesW(LPWSTR out, DWORD size, LPCWSTR file) {
-  std::wstring to = ProfileW(__builtin_return_address(0), "GetPrivateProfileSectionNamesW", file);
-  return GetPrivateProfileSectionNamesW(out, size, to.c_str());
-}
-BOOL WINAPI OwnGetPrivateProfileStructA(LPCSTR section, LPCSTR key, LPVOID data, UINT size,
-                                        LPCSTR file) {
-  std::string to = ProfileA(__builtin_return_address(0), "GetPrivateProfileStructA", file);
-  return GetPrivateProfileStructA(section, key, data, size, to.c_str());
-}
-BOOL WINAPI OwnGetPrivateProfileStructW(LPCWSTR section, LPCWSTR key, LPVOID data, UINT size,
-                                        LPCWSTR file) {
-  std::wstring to = ProfileW(__builtin_return_address(0), "GetPrivateProfileStructW", file);
-  return GetPrivateProfileStructW(section, key, data, size, to.c_str());
-}
-BOOL WINAPI OwnWritePrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR value, LPCSTR file) {
-  std::string to = ProfileA(__builtin_return_address(0), "WritePrivateProfileStringA", file);
-  return WritePrivateProfileStringA(section, key, value, to.c_str());
-}
-BOOL WINAPI OwnWritePrivateProfileStringW(LPCWSTR section, LPCWSTR key, LPCWSTR value,
-                                          LPCWSTR file) {
-  std::wstring to = ProfileW(__builtin_return_address(0), "WritePrivateProfileStringW", file);
-  return WritePrivateProfileStringW(section, key, value, to.c_str());
-}
-BOOL WINAPI OwnWritePrivateProfileSectionA(LPCSTR section, LPCSTR text, LPCSTR file) {
-  std::string to = ProfileA(__builtin_return_address(0), "WritePrivateProfileSectionA", file);
-  return WritePrivateProfileSectionA(section, text, to.c_str());
-}
-BOOL WINAPI OwnWritePrivateProfileSectionW(LPCWSTR section, LPCWSTR text, LPCWSTR file) {
-  std::wstring to = ProfileW(__builtin_return_address(0), "WritePrivateProfileSectionW", file);
-  return WritePrivateProfileSectionW(section, text, to.c_str());
-}
-BOOL WINAPI OwnWritePrivateProfileStructA(LPCSTR section, LPCSTR key, LPVOID data, UINT size,
-                                          LPCSTR file) {
-  std::string to = ProfileA(__builtin_return_address(0), "WritePrivateProfileStructA", file);
-  return WritePrivateProfileStructA(section, key, data, size, to.c_str());
-}
-BOOL WINAPI OwnWritePrivateProfileStructW(LPCWSTR section, LPCWSTR key, LPVOID data, UINT size,
-                                          LPCWSTR file) {
-  std::wstring to = ProfileW(__builtin_return_address(0), "WritePrivateProfileStructW", file);
-  return WritePrivateProfileStructW(section, key, data, size, to.c_str());
+// Through void (*)(), the one function pointer type any other converts to quietly.
+template <typename To>
+To FunctionFrom(FARPROC address) {
+  return reinterpret_cast<To>(reinterpret_cast<void (*)()>(address));
 }
 
-HANDLE WINAPI OwnCreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
-                             DWORD disposition, DWORD flags, HANDLE model) {
-  auto to = FileA(__builtin_return_address(0), "CreateFileA", path);
-  return CreateFileA(to.c_str(), access, share, security, disposition, flags, model);
-}
-HANDLE WINAPI OwnCreateFileW(LPCWSTR path, DWORD access, DWORD share,
-                             LPSECURITY_ATTRIBUTES security, DWORD disposition, DWORD flags,
-                             HANDLE model) {
-  auto to = FileW(__builtin_return_address(0), "CreateFileW", path);
-  return CreateFileW(to.c_str(), access, share, security, disposition, flags, model);
-}
-DWORD WINAPI OwnGetFileAttributesA(LPCSTR path) {
-  return GetFileAttributesA(FileA(__builtin_return_address(0), "GetFileAttributesA", path).c_str());
-}
-DWORD WINAPI OwnGetFileAttributesW(LPCWSTR path) {
-  return GetFileAttributesW(FileW(__builtin_return_address(0), "GetFileAttributesW", path).c_str());
-}
-BOOL WINAPI OwnGetFileAttributesExA(LPCSTR path, GET_FILEEX_INFO_LEVELS level, LPVOID out) {
-  auto to = FileA(__builtin_return_address(0), "GetFileAttributesExA", path);
-  return GetFileAttributesExA(to.c_str(), level, out);
-}
-BOOL WINAPI OwnGetFileAttributesExW(LPCWSTR path, GET_FILEEX_INFO_LEVELS level, LPVOID out) {
-  auto to = FileW(__builtin_return_address(0), "GetFileAttributesExW", path);
-  return GetFileAttributesExW(to.c_str(), level, out);
-}
-BOOL WINAPI OwnSetFileAttributesA(LPCSTR path, DWORD attributes) {
-  auto to = FileA(__builtin_return_address(0), "SetFileAttributesA", path);
-  return SetFileAttributesA(to.c_str(), attributes);
-}
-BOOL WINAPI OwnSetFileAttributesW(LPCWSTR path, DWORD attributes) {
-  auto to = FileW(__builtin_return_address(0), "SetFileAttributesW", path);
-  return SetFileAttributesW(to.c_str(), attributes);
-}
-BOOL WINAPI OwnDeleteFileA(LPCSTR path) {
-  return DeleteFileA(FileA(__builtin_return_address(0), "DeleteFileA", path).c_str());
-}
-BOOL WINAPI OwnDeleteFileW(LPCWSTR path) {
-  return DeleteFileW(FileW(__builtin_return_address(0), "DeleteFileW", path).c_str());
-}
-BOOL WINAPI OwnMoveFileA(LPCSTR from, LPCSTR to) {
-  void* caller = __builtin_return_address(0);
-  return MoveFileA(FileA(caller, "MoveFileA", from).c_str(),
-                   FileA(caller, "MoveFileA", to).c_str());
-}
-BOOL WINAPI OwnMoveFileW(LPCWSTR from, LPCWSTR to) {
-  void* caller = __builtin_return_address(0);
-  return MoveFileW(FileW(caller, "MoveFileW", from).c_str(),
-                   FileW(caller, "MoveFileW", to).c_str());
-}
-BOOL WINAPI OwnMoveFileExA(LPCSTR from, LPCSTR to, DWORD flags) {
-  void* caller = __builtin_return_address(0);
-  return MoveFileExA(FileA(caller, "MoveFileExA", from).c_str(),
-                     FileA(caller, "MoveFileExA", to).c_str(), flags);
-}
-BOOL WINAPI OwnMoveFileExW(LPCWSTR from, LPCWSTR to, DWORD flags) {
-  void* caller = __builtin_return_address(0);
-  return MoveFileExW(FileW(caller, "MoveFileExW", from).c_str(),
-                     FileW(caller, "MoveFileExW", to).c_str(), flags);
-}
-BOOL WINAPI OwnCopyFileA(LPCSTR from, LPCSTR to, BOOL keep) {
-  void* caller = __builtin_return_address(0);
-  return CopyFileA(FileA(caller, "CopyFileA", from).c_str(), FileA(caller, "CopyFileA", to).c_str(),
-                   keep);
-}
-BOOL WINAPI OwnCopyFileW(LPCWSTR from, LPCWSTR to, BOOL keep) {
-  void* caller = __builtin_return_address(0);
-  return CopyFileW(FileW(caller, "CopyFileW", from).c_str(), FileW(caller, "CopyFileW", to).c_str(),
-                   keep);
-}
-HANDLE WINAPI OwnFindFirstFileA(LPCSTR path, LPWIN32_FIND_DATAA found) {
-  return FindFirstFileA(FileA(__builtin_return_address(0), "FindFirstFileA", path).c_str(), found);
-}
-HANDLE WINAPI OwnFindFirstFileW(LPCWSTR path, LPWIN32_FIND_DATAW found) {
-  return FindFirstFileW(FileW(__builtin_return_address(0), "FindFirstFileW", path).c_str(), found);
-}
-HFILE WINAPI OwnOpenFile(LPCSTR path, LPOFSTRUCT state, UINT style) {
-  return OpenFile(FileA(__builtin_return_address(0), "OpenFile", path).c_str(), state, style);
-}
-HFILE WINAPI Own_lopen(LPCSTR path, int mode) {
-  return _lopen(FileA(__builtin_return_address(0), "_lopen", path).c_str(), mode);
-}
-HFILE WINAPI Own_lcreat(LPCSTR path, int attributes) {
-  return _lcreat(FileA(__builtin_return_address(0), "_lcreat", path).c_str(), attributes);
-}
+// The host's function for one platform function: its path arguments (P, by
+// position, each checked to be a path by type) redirected, then the
+// platform's own function called. The calling convention is stated here, not
+// deduced, as the compiler may drop it from a deduced function type.
+template <typename R, typename... A>
+struct Signature {
+  typedef R(WINAPI* Platform)(A...);
 
-FARPROC WINAPI OwnGetProcAddress(HMODULE module, LPCSTR name);
+  template <int I, Kind kind, int... P, size_t... K>
+  static R Forward(std::index_sequence<K...>, const Redirection* to, A... arguments) {
+    return FunctionFrom<Platform>(Real(I))(
+        Pass<kListed<static_cast<int>(K), P...>>(arguments, to[K])...);
+  }
+
+  template <int I, Kind kind, int... P>
+  static R WINAPI Call(A... arguments) {
+    static_assert((kIsPath<std::tuple_element_t<P, std::tuple<A...>>> && ...),
+                  "a bound argument must be a path (LPCSTR or LPCWSTR)");
+    void* caller = __builtin_return_address(0);
+    Redirection to[sizeof...(A)];
+    std::tuple<A...> given(arguments...);
+    (Redirect(caller, FunctionName(I), kind, std::get<P>(given), &to[P]), ...);
+    return Forward<I, kind, P...>(std::index_sequence_for<A...>(), to, arguments...);
+  }
+};
+template <typename R, typename... A>
+Signature<R, A...> SignatureOf(R(WINAPI*)(A...));
+
+// Each bound function once: its name, what it is, its path arguments.
+#define BOUND_FUNCTIONS(X)                           \
+  X(GetPrivateProfileIntA, kProfileRead, 3)          \
+  X(GetPrivateProfileIntW, kProfileRead, 3)          \
+  X(GetPrivateProfileStringA, kProfileRead, 5)       \
+  X(GetPrivateProfileStringW, kProfileRead, 5)       \
+  X(GetPrivateProfileSectionA, kProfileRead, 3)      \
+  X(GetPrivateProfileSectionW, kProfileRead, 3)      \
+  X(GetPrivateProfileSectionNamesA, kProfileRead, 2) \
+  X(GetPrivateProfileSectionNamesW, kProfileRead, 2) \
+  X(GetPrivateProfileStructA, kProfileRead, 4)       \
+  X(GetPrivateProfileStructW, kProfileRead, 4)       \
+  X(WritePrivateProfileStringA, kProfileWrite, 3)    \
+  X(WritePrivateProfileStringW, kProfileWrite, 3)    \
+  X(WritePrivateProfileSectionA, kProfileWrite, 2)   \
+  X(WritePrivateProfileSectionW, kProfileWrite, 2)   \
+  X(WritePrivateProfileStructA, kProfileWrite, 4)    \
+  X(WritePrivateProfileStructW, kProfileWrite, 4)    \
+  X(CreateFileA, kFileRead, 0)                       \
+  X(CreateFileW, kFileRead, 0)                       \
+  X(GetFileAttributesA, kFileRead, 0)                \
+  X(GetFileAttributesW, kFileRead, 0)                \
+  X(GetFileAttributesExA, kFileRead, 0)              \
+  X(GetFileAttributesExW, kFileRead, 0)              \
+  X(SetFileAttributesA, kFileWrite, 0)               \
+  X(SetFileAttributesW, kFileWrite, 0)               \
+  X(DeleteFileA, kFileWrite, 0)                      \
+  X(DeleteFileW, kFileWrite, 0)                      \
+  X(MoveFileA, kFileWrite, 0, 1)                     \
+  X(MoveFileW, kFileWrite, 0, 1)                     \
+  X(MoveFileExA, kFileWrite, 0, 1)                   \
+  X(MoveFileExW, kFileWrite, 0, 1)                   \
+  X(CopyFileA, kFileWrite, 0, 1)                     \
+  X(CopyFileW, kFileWrite, 0, 1)                     \
+  X(FindFirstFileA, kFileRead, 0)                    \
+  X(FindFirstFileW, kFileRead, 0)                    \
+  X(OpenFile, kFileRead, 0)                          \
+  X(_lopen, kFileRead, 0)                            \
+  X(_lcreat, kFileWrite, 0)
+
+enum Index : int {
+#define BOUND_INDEX(name, kind, ...) k_##name,
+  BOUND_FUNCTIONS(BOUND_INDEX)
+#undef BOUND_INDEX
+      kBoundCount
+};
 
 template <typename Fn>
 FARPROC AsProc(Fn* function) {
   return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(function));
 }
 
-struct Bound {
+struct Row {
   const char* name;
   FARPROC own;
 };
-const Bound kBound[] = {
-    {"GetPrivateProfileIntA", AsProc(OwnGetPrivateProfileIntA)},
-    {"GetPrivateProfileIntW", AsProc(OwnGetPrivateProfileIntW)},
-    {"GetPrivateProfileStringA", AsProc(OwnGetPrivateProfileStringA)},
-    {"GetPrivateProfileStringW", AsProc(OwnGetPrivateProfileStringW)},
-    {"GetPrivateProfileSectionA", AsProc(OwnGetPrivateProfileSectionA)},
-    {"GetPrivateProfileSectionW", AsProc(OwnGetPrivateProfileSectionW)},
-    {"GetPrivateProfileSectionNamesA", AsProc(OwnGetPrivateProfileSectionNamesA)},
-    {"GetPrivateProfileSectionNamesW", AsProc(OwnGetPrivateProfileSectionNamesW)},
-    {"GetPrivateProfileStructA", AsProc(OwnGetPrivateProfileStructA)},
-    {"GetPrivateProfileStructW", AsProc(OwnGetPrivateProfileStructW)},
-    {"WritePrivateProfileStringA", AsProc(OwnWritePrivateProfileStringA)},
-    {"WritePrivateProfileStringW", AsProc(OwnWritePrivateProfileStringW)},
-    {"WritePrivateProfileSectionA", AsProc(OwnWritePrivateProfileSectionA)},
-    {"WritePrivateProfileSectionW", AsProc(OwnWritePrivateProfileSectionW)},
-    {"WritePrivateProfileStructA", AsProc(OwnWritePrivateProfileStructA)},
-    {"WritePrivateProfileStructW", AsProc(OwnWritePrivateProfileStructW)},
-    {"CreateFileA", AsProc(OwnCreateFileA)},
-    {"CreateFileW", AsProc(OwnCreateFileW)},
-    {"GetFileAttributesA", AsProc(OwnGetFileAttributesA)},
-    {"GetFileAttributesW", AsProc(OwnGetFileAttributesW)},
-    {"GetFileAttributesExA", AsProc(OwnGetFileAttributesExA)},
-    {"GetFileAttributesExW", AsProc(OwnGetFileAttributesExW)},
-    {"SetFileAttributesA", AsProc(OwnSetFileAttributesA)},
-    {"SetFileAttributesW", AsProc(OwnSetFileAttributesW)},
-    {"DeleteFileA", AsProc(OwnDeleteFileA)},
-    {"DeleteFileW", AsProc(OwnDeleteFileW)},
-    {"MoveFileA", AsProc(OwnMoveFileA)},
-    {"MoveFileW", AsProc(OwnMoveFileW)},
-    {"MoveFileExA", AsProc(OwnMoveFileExA)},
-    {"MoveFileExW", AsProc(OwnMoveFileExW)},
-    {"CopyFileA", AsProc(OwnCopyFileA)},
-    {"CopyFileW", AsProc(OwnCopyFileW)},
-    {"FindFirstFileA", AsProc(OwnFindFirstFileA)},
-    {"FindFirstFileW", AsProc(OwnFindFirstFileW)},
-    {"OpenFile", AsProc(OwnOpenFile)},
-    {"_lopen", AsProc(Own_lopen)},
-    {"_lcreat", AsProc(Own_lcreat)},
-    {"GetProcAddress", AsProc(OwnGetProcAddress)},
+const Row kRows[kBoundCount] = {
+#define BOUND_ROW(name, kind, ...) \
+  {#name, AsProc(decltype(SignatureOf(&name))::Call<k_##name, Kind::kind, __VA_ARGS__>)},
+    BOUND_FUNCTIONS(BOUND_ROW)
+#undef BOUND_ROW
 };
 
-FARPROC OwnFor(const char* name) {
-  for (const Bound& bound : kBound) {
-    if (strcmp(bound.name, name) == 0) return bound.own;
-  }
-  return nullptr;
+// The platform's functions, found before any thread starts: each row's
+// kernel32 and kernelbase addresses, and where its own call goes.
+struct Platform {
+  FARPROC real[kBoundCount + 1];
+  DWORD address[2][kBoundCount + 1];
+};
+Platform g_platform;
+
+const char* FunctionName(int index) { return kRows[index].name; }
+FARPROC Real(int index) { return g_platform.real[index]; }
+
+FARPROC WINAPI OwnGetProcAddress(HMODULE module, LPCSTR name);
+constexpr int kGetProcAddress = kBoundCount;
+
+FARPROC OwnAt(int index) {
+  return index == kGetProcAddress ? AsProc(OwnGetProcAddress) : kRows[index].own;
 }
 
-// A slot the loader already filled holds the platform's function.
 FARPROC OwnForAddress(DWORD address) {
-  HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
-  for (const Bound& bound : kBound) {
-    if (reinterpret_cast<DWORD>(GetProcAddress(kernel, bound.name)) == address) return bound.own;
+  if (address == 0) return nullptr;
+  for (int i = 0; i <= kBoundCount; ++i) {
+    if (g_platform.address[0][i] == address || g_platform.address[1][i] == address) return OwnAt(i);
   }
   return nullptr;
 }
 
+FARPROC OwnForName(const char* name) {
+  for (int i = 0; i < kBoundCount; ++i) {
+    if (strcmp(kRows[i].name, name) == 0) return kRows[i].own;
+  }
+  return strcmp(name, "GetProcAddress") == 0 ? AsProc(OwnGetProcAddress) : nullptr;
+}
+
+// Decided by the address the platform finds, however it was asked for.
 FARPROC WINAPI OwnGetProcAddress(HMODULE module, LPCSTR name) {
-  FARPROC found = GetProcAddress(module, name);
-  if (found == nullptr || IS_INTRESOURCE(name)) return found;
-  FARPROC own = OwnFor(name);
+  FARPROC found =
+      FunctionFrom<decltype(&GetProcAddress)>(g_platform.real[kGetProcAddress])(module, name);
+  FARPROC own = OwnForAddress(reinterpret_cast<DWORD>(found));
   return own != nullptr ? own : found;
 }
 
-// A slot of the platform's function, or one still named for it, gets the host's.
+void FindPlatformFunctions() {
+  HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+  HMODULE kernelBase = GetModuleHandleW(L"kernelbase.dll");
+  for (int i = 0; i <= kBoundCount; ++i) {
+    const char* name = i == kGetProcAddress ? "GetProcAddress" : kRows[i].name;
+    g_platform.real[i] = GetProcAddress(kernel, name);
+    g_platform.address[0][i] = reinterpret_cast<DWORD>(g_platform.real[i]);
+    g_platform.address[1][i] =
+        kernelBase != nullptr ? reinterpret_cast<DWORD>(GetProcAddress(kernelBase, name)) : 0;
+  }
+}
+
+// ---- Binding modules, from the loader's notification or at start-up.
+
+// A slot of a platform function, or one still named for it, gets the host's.
 FARPROC Replacement(const char* name, DWORD current) {
   FARPROC own = OwnForAddress(current);
-  return own != nullptr || name == nullptr ? own : OwnFor(name);
+  return own != nullptr || name == nullptr ? own : OwnForName(name);
+}
+
+bool IsPlatform(HMODULE module) {
+  for (HMODULE platform : g_redirect.platform) {
+    if (module == platform) return true;
+  }
+  return false;
+}
+
+DWORD ImageSize(HMODULE module) {
+  const auto* base = reinterpret_cast<const BYTE*>(module);
+  const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+  return reinterpret_cast<const IMAGE_NT_HEADERS32*>(base + dos->e_lfanew)
+      ->OptionalHeader.SizeOfImage;
+}
+
+// Safe inside the loader: the lock is never held by a thread that waits for
+// the loader, and nothing is loaded or printed.
+void Bind(HMODULE module, DWORD size, int copy) {
+  if (IsPlatform(module)) return;
+  SlotRewrite rewrite = RewriteImportSlots(module, Replacement);
+  EnterCriticalSection(&g_redirect.lock);
+  DWORD base = reinterpret_cast<DWORD>(module);
+  for (auto binding = g_redirect.bindings.begin(); binding != g_redirect.bindings.end();) {
+    binding = binding->base == base ? g_redirect.bindings.erase(binding) : binding + 1;
+  }
+  g_redirect.bindings.push_back(Binding{base, size, copy, rewrite});
+  LeaveCriticalSection(&g_redirect.lock);
+}
+
+void Forget(DWORD base) {
+  EnterCriticalSection(&g_redirect.lock);
+  for (auto binding = g_redirect.bindings.begin(); binding != g_redirect.bindings.end();) {
+    binding = binding->base == base ? g_redirect.bindings.erase(binding) : binding + 1;
+  }
+  LeaveCriticalSection(&g_redirect.lock);
+}
+
+void CALLBACK OnLoaderEvent(ULONG reason, const LoaderNotification* data, void*) {
+  if (reason != kModuleLoaded) {
+    Forget(reinterpret_cast<DWORD>(data->base));
+    return;
+  }
+  int copy = static_cast<int>(Tls(g_redirect.loading)) - 1;
+  Bind(static_cast<HMODULE>(data->base), data->size, copy >= 0 ? copy : kShared);
+}
+
+void BindLoadedModules() {
+  HMODULE modules[512];
+  DWORD bytes = 0;
+  if (!EnumProcessModules(GetCurrentProcess(), modules, sizeof modules, &bytes)) return;
+  for (DWORD i = 0; i < bytes / sizeof modules[0] && i < 512; ++i) {
+    Bind(modules[i], ImageSize(modules[i]), kShared);
+  }
+}
+
+// The folder as an ANSI function can be given it: as it is, else its short name.
+bool AnsiSafeFolder(const std::wstring& folder, std::wstring* safe, std::string* error) {
+  std::string ansi;
+  if (AnsiFromWide(folder, &ansi)) {
+    *safe = folder;
+    return true;
+  }
+  wchar_t shortName[MAX_PATH];
+  DWORD length = GetShortPathNameW(folder.c_str(), shortName, MAX_PATH);
+  if (length > 0 && length < MAX_PATH && AnsiFromWide(std::wstring(shortName, length), &ansi)) {
+    *safe = std::wstring(shortName, length);
+    return true;
+  }
+  *error = "the private folder " + Utf8FromWide(folder.c_str()) +
+           " cannot be named in this computer's ANSI code page, not even by its short name, so "
+           "the plug-in's settings calls could not be sent there";
+  return false;
 }
 
 }  // namespace
 
-void RedirectSettingsInto(const std::wstring& folder) {
+bool RedirectSettingsInto(const std::wstring& folder, std::string* error) {
+  if (!AnsiSafeFolder(folder, &g_redirect.folder, error)) return false;
+  auto registerNotification = FunctionFrom<RegisterNotification>(
+      GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "LdrRegisterDllNotification"));
+  if (registerNotification == nullptr) {
+    *error = "this system's loader offers no notification of a module being loaded";
+    return false;
+  }
   InitializeCriticalSection(&g_redirect.lock);
-  g_redirect.folder = folder;
+  g_redirect.loading = TlsAlloc();
+  g_redirect.current = TlsAlloc();
+  g_redirect.platform[0] = GetModuleHandleW(L"ntdll.dll");
+  g_redirect.platform[1] = GetModuleHandleW(L"kernel32.dll");
+  g_redirect.platform[2] = GetModuleHandleW(L"kernelbase.dll");
+  g_redirect.platform[3] = GetModuleHandleW(nullptr);
+  FindPlatformFunctions();
+  BindLoadedModules();
+  void* cookie = nullptr;
+  if (registerNotification(0, OnLoaderEvent, nullptr, &cookie) < 0) {
+    *error = "the loader refused the host's notification of a module being loaded";
+    return false;
+  }
+  return true;
 }
 
 std::wstring BoundSettingsFile(int copy) {
   return g_redirect.folder.empty() ? std::wstring() : PrivatePath(copy, kSettingsName);
 }
 
-void BindSettingsCalls(HMODULE module, int copy) {
+void BeginBoundLoad(int copy) {
   if (g_redirect.folder.empty()) return;
-  EnterCriticalSection(&g_redirect.lock);
-  g_redirect.bindings.push_back(Binding{module, GetCurrentThreadId(), copy, {}, std::string()});
-  LeaveCriticalSection(&g_redirect.lock);
-  RewriteImportSlots(module, Replacement);
+  TlsSetValue(g_redirect.loading, reinterpret_cast<void*>(static_cast<UINT_PTR>(copy + 1)));
+  TlsSetValue(g_redirect.current, reinterpret_cast<void*>(static_cast<UINT_PTR>(copy + 1)));
 }
 
-std::string UnbindSettingsCalls(HMODULE module) {
+std::string EndBoundLoad(HMODULE module) {
   if (g_redirect.folder.empty()) return std::string();
-  std::string wrong;
+  int copy = static_cast<int>(Tls(g_redirect.loading)) - 1;
+  TlsSetValue(g_redirect.loading, nullptr);
+  if (module == nullptr) return std::string();
   EnterCriticalSection(&g_redirect.lock);
-  std::vector<Binding>& bindings = g_redirect.bindings;
-  for (auto binding = bindings.begin(); binding != bindings.end(); ++binding) {
-    if (binding->module != module) continue;
-    wrong = binding->wrongName;
-    bindings.erase(binding);
-    break;
+  const Binding* binding = BindingAt(reinterpret_cast<DWORD>(module));
+  bool bound = binding != nullptr && binding->copy == copy;
+  std::string failure = bound ? binding->rewrite.failure : std::string();
+  int unfilled = bound ? binding->rewrite.unfilled : 0;
+  LeaveCriticalSection(&g_redirect.lock);
+  // Loaded already (no notification), or mapped before its slots were filled.
+  if (!bound || unfilled > 0) {
+    Bind(module, ImageSize(module), copy);
+    EnterCriticalSection(&g_redirect.lock);
+    failure = BindingAt(reinterpret_cast<DWORD>(module))->rewrite.failure;
+    LeaveCriticalSection(&g_redirect.lock);
   }
+  return failure;
+}
+
+size_t SettingsCallMark(int copy) {
+  if (g_redirect.folder.empty()) return 0;
+  EnterCriticalSection(&g_redirect.lock);
+  size_t mark = g_redirect.copies[copy].total;
+  LeaveCriticalSection(&g_redirect.lock);
+  return mark;
+}
+
+size_t SettingsWriteCount(int copy) {
+  if (g_redirect.folder.empty()) return 0;
+  EnterCriticalSection(&g_redirect.lock);
+  size_t writes = g_redirect.copies[copy].writes;
+  LeaveCriticalSection(&g_redirect.lock);
+  return writes;
+}
+
+std::string SettingsCallsSince(int copy, size_t mark) {
+  if (g_redirect.folder.empty()) return std::string();
+  std::string calls;
+  EnterCriticalSection(&g_redirect.lock);
+  const CopyRecord& record = g_redirect.copies[copy];
+  size_t kept = record.calls.size();
+  size_t since = record.total - mark < kept ? kept - (record.total - mark) : 0;
+  for (size_t i = since; i < kept; ++i) {
+    if (calls.find(record.calls[i]) != std::string::npos) continue;
+    calls += (calls.empty() ? "" : ", ") + record.calls[i];
+  }
+  LeaveCriticalSection(&g_redirect.lock);
+  return calls;
+}
+
+std::string UnbindSettingsCalls(int copy) {
+  if (g_redirect.folder.empty()) return std::string();
+  EnterCriticalSection(&g_redirect.lock);
+  std::string wrong = g_redirect.copies[copy].wrongName;
+  g_redirect.copies.erase(copy);
   LeaveCriticalSection(&g_redirect.lock);
   return wrong;
 }
