@@ -308,6 +308,191 @@ extern "C" BOOL WINAPI ResolveWrite(LPCSTR section, LPCSTR key, LPCSTR value, LP
                                                                                   value, file);
 }
 
+#elif defined(FAULTY_LOOKS_UP_ON_LOAD) || defined(FAULTY_LOOKS_UP_BY_ORDINAL)
+// Right behaviour by a road of its own: the two profile functions looked up
+// once, as the module loads (by name, or by the ordinal kernel32's export
+// table gives the name), and every later call made through the kept pointers.
+decltype(&GetPrivateProfileIntA) g_getInt = nullptr;
+decltype(&WritePrivateProfileStringA) g_write = nullptr;
+
+FARPROC LookUp(const char* name) {
+  HMODULE kernel = GetModuleHandleA("kernel32.dll");
+#if defined(FAULTY_LOOKS_UP_BY_ORDINAL)
+  auto* base = reinterpret_cast<BYTE*>(kernel);
+  auto* nt = reinterpret_cast<IMAGE_NT_HEADERS32*>(
+      base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
+  auto* exports = reinterpret_cast<IMAGE_EXPORT_DIRECTORY*>(
+      base + nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT].VirtualAddress);
+  auto* names = reinterpret_cast<DWORD*>(base + exports->AddressOfNames);
+  auto* ordinals = reinterpret_cast<WORD*>(base + exports->AddressOfNameOrdinals);
+  for (DWORD i = 0; i < exports->NumberOfNames; ++i) {
+    if (lstrcmpA(reinterpret_cast<char*>(base + names[i]), name) != 0) continue;
+    return GetProcAddress(kernel, MAKEINTRESOURCEA(exports->Base + ordinals[i]));
+  }
+  return nullptr;
+#else
+  return GetProcAddress(kernel, name);
+#endif
+}
+extern "C" BOOL WINAPI FaultyDllMain(HINSTANCE module, DWORD reason, LPVOID reserved) {
+  if (reason == DLL_PROCESS_ATTACH) {
+    g_getInt = reinterpret_cast<decltype(g_getInt)>(LookUp("GetPrivateProfileIntA"));
+    g_write = reinterpret_cast<decltype(g_write)>(LookUp("WritePrivateProfileStringA"));
+  }
+  return DllMain(module, reason, reserved);
+}
+extern "C" UINT WINAPI KeptGetInt(LPCSTR section, LPCSTR key, INT fallback, LPCSTR file) {
+  return g_getInt(section, key, fallback, file);
+}
+extern "C" BOOL WINAPI KeptWrite(LPCSTR section, LPCSTR key, LPCSTR value, LPCSTR file) {
+  return g_write(section, key, value, file);
+}
+extern "C" void* g_getIntSlot asm("__imp__GetPrivateProfileIntA@16") =
+    reinterpret_cast<void*>(KeptGetInt);
+extern "C" void* g_writeSlot asm("__imp__WritePrivateProfileStringA@16") =
+    reinterpret_cast<void*>(KeptWrite);
+
+#elif defined(FAULTY_KEEPS_SETTINGS_WITH_CRT)
+// Right behaviour by another module: the five keys read and written through
+// the C runtime's fopen, fgets and fputs on the Windows folder's VELCNFG.INI,
+// line by line as the profile functions would (keys in place, the rest kept).
+struct File;
+struct Runtime {
+  File*(__cdecl* open)(const char* path, const char* mode);
+  char*(__cdecl* gets)(char* line, int size, File* file);
+  int(__cdecl* puts)(const char* line, File* file);
+  int(__cdecl* close)(File* file);
+};
+
+const Runtime& C() {
+  static Runtime runtime = {};
+  if (runtime.open == nullptr) {
+    HMODULE crt = LoadLibraryA("msvcrt.dll");
+    runtime.gets = reinterpret_cast<decltype(runtime.gets)>(GetProcAddress(crt, "fgets"));
+    runtime.puts = reinterpret_cast<decltype(runtime.puts)>(GetProcAddress(crt, "fputs"));
+    runtime.close = reinterpret_cast<decltype(runtime.close)>(GetProcAddress(crt, "fclose"));
+    runtime.open = reinterpret_cast<decltype(runtime.open)>(GetProcAddress(crt, "fopen"));
+  }
+  return runtime;
+}
+
+const char* SettingsPath() {
+  static char path[MAX_PATH + 16];
+  UINT length = GetWindowsDirectoryA(path, MAX_PATH);
+  lstrcpyA(path + length, "\\VELCNFG.INI");
+  return path;
+}
+
+char* Trim(char* text) {
+  while (*text == ' ' || *text == '\t') ++text;
+  int length = lstrlenA(text);
+  while (length > 0 && (text[length - 1] == ' ' || text[length - 1] == '\t' ||
+                        text[length - 1] == '\n' || text[length - 1] == '\r')) {
+    text[--length] = '\0';
+  }
+  return text;
+}
+
+// What a line is: a section's start (`name` its name), a key (`name`,
+// `value`), or neither. The line is cut up in place.
+enum LineKind { kOther, kSection, kKey };
+LineKind Parse(char* line, char** name, char** value) {
+  char* text = Trim(line);
+  if (*text == '[') {
+    char* end = text + 1;
+    while (*end != '\0' && *end != ']') ++end;
+    *end = '\0';
+    *name = text + 1;
+    return kSection;
+  }
+  char* equals = text;
+  while (*equals != '\0' && *equals != '=') ++equals;
+  if (*equals != '=' || *text == ';') return kOther;
+  *equals = '\0';
+  *name = Trim(text);
+  *value = Trim(equals + 1);
+  return kKey;
+}
+
+// As the platform reads a number: sign, then digits, wrapping at 32 bits.
+UINT Number(const char* text) {
+  bool negative = *text == '-';
+  if (*text == '-' || *text == '+') ++text;
+  UINT value = 0;
+  for (; *text >= '0' && *text <= '9'; ++text) value = value * 10 + static_cast<UINT>(*text - '0');
+  return negative ? 0u - value : value;
+}
+
+extern "C" UINT WINAPI RuntimeGetInt(LPCSTR section, LPCSTR key, INT fallback, LPCSTR) {
+  File* file = C().open(SettingsPath(), "r");
+  if (file == nullptr) return static_cast<UINT>(fallback);
+  char line[1024];
+  char copy[1024];
+  bool inSection = false;
+  UINT result = static_cast<UINT>(fallback);
+  while (C().gets(line, sizeof line, file) != nullptr) {
+    lstrcpyA(copy, line);
+    char* name = nullptr;
+    char* value = nullptr;
+    LineKind kind = Parse(copy, &name, &value);
+    if (kind == kSection) inSection = lstrcmpiA(name, section) == 0;
+    if (kind != kKey || !inSection || lstrcmpiA(name, key) != 0) continue;
+    if (*value != '\0') result = Number(value);
+    break;
+  }
+  C().close(file);
+  return result;
+}
+
+extern "C" BOOL WINAPI RuntimeWrite(LPCSTR section, LPCSTR key, LPCSTR value, LPCSTR) {
+  static char text[32768];
+  int length = 0;
+  char keyLine[256];
+  wsprintfA(keyLine, "%s=%s\n", key, value);
+  File* in = C().open(SettingsPath(), "r");
+  bool inSection = false;
+  bool sectionSeen = false;
+  bool written = false;
+  char line[1024];
+  char copy[1024];
+  while (in != nullptr && C().gets(line, sizeof line, in) != nullptr) {
+    lstrcpyA(copy, line);
+    char* name = nullptr;
+    char* old = nullptr;
+    LineKind kind = Parse(copy, &name, &old);
+    const char* out = line;
+    if (kind == kSection) {
+      // The key goes at the end of its section when it was not there.
+      if (inSection && !written) {
+        lstrcpyA(text + length, keyLine);
+        length += lstrlenA(keyLine);
+        written = true;
+      }
+      inSection = lstrcmpiA(name, section) == 0;
+      sectionSeen = sectionSeen || inSection;
+    } else if (kind == kKey && inSection && !written && lstrcmpiA(name, key) == 0) {
+      out = keyLine;
+      written = true;
+    }
+    if (length + lstrlenA(out) + 300 >= static_cast<int>(sizeof text)) break;
+    lstrcpyA(text + length, out);
+    length += lstrlenA(out);
+  }
+  if (in != nullptr) C().close(in);
+  if (!written) {
+    if (!sectionSeen) length += wsprintfA(text + length, "[%s]\n", section);
+    lstrcpyA(text + length, keyLine);
+  }
+  File* out = C().open(SettingsPath(), "w");
+  if (out == nullptr) return FALSE;
+  bool ok = C().puts(text, out) >= 0;
+  return C().close(out) == 0 && ok;
+}
+extern "C" void* g_getIntSlot asm("__imp__GetPrivateProfileIntA@16") =
+    reinterpret_cast<void*>(RuntimeGetInt);
+extern "C" void* g_writeSlot asm("__imp__WritePrivateProfileStringA@16") =
+    reinterpret_cast<void*>(RuntimeWrite);
+
 #else
 // Faults of the module's entry, which the build names as the entry point.
 extern "C" BOOL WINAPI FaultyDllMain(HINSTANCE module, DWORD reason, LPVOID reserved) {
