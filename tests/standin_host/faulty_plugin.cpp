@@ -414,78 +414,122 @@ LineKind Parse(char* line, char** name, char** value) {
   return kKey;
 }
 
-// As the platform reads a number: sign, then digits, wrapping at 32 bits.
+// As the platform reads a number: sign, a base prefix (0x, 0o, 0b), then the
+// digits of that base, wrapping at 32 bits.
 UINT Number(const char* text) {
   bool negative = *text == '-';
   if (*text == '-' || *text == '+') ++text;
+  UINT base = 10;
+  if (text[0] == '0' && (text[1] | 0x20) == 'x') base = 16;
+  if (text[0] == '0' && (text[1] | 0x20) == 'o') base = 8;
+  if (text[0] == '0' && (text[1] | 0x20) == 'b') base = 2;
+  if (base != 10) text += 2;
   UINT value = 0;
-  for (; *text >= '0' && *text <= '9'; ++text) value = value * 10 + static_cast<UINT>(*text - '0');
+  for (;; ++text) {
+    char c = static_cast<char>(*text | 0x20);
+    UINT digit = c >= '0' && c <= '9'   ? static_cast<UINT>(c - '0')
+                 : c >= 'a' && c <= 'f' ? static_cast<UINT>(c - 'a' + 10)
+                                        : 99;
+    if (digit >= base) break;
+    value = value * base + digit;
+  }
   return negative ? 0u - value : value;
 }
 
-extern "C" UINT WINAPI RuntimeGetInt(LPCSTR section, LPCSTR key, INT fallback, LPCSTR) {
+// The whole file through fgets, its lines then split at any line end (a
+// lone carriage return too, as the profile functions split them).
+char g_text[32768];
+char g_out[32768];
+bool ReadAll() {
+  g_text[0] = '\0';
   File* file = C().open(SettingsPath(), "r");
-  if (file == nullptr) return static_cast<UINT>(fallback);
-  char line[1024];
-  char copy[1024];
-  bool inSection = false;
-  UINT result = static_cast<UINT>(fallback);
-  while (C().gets(line, sizeof line, file) != nullptr) {
-    lstrcpyA(copy, line);
-    char* name = nullptr;
-    char* value = nullptr;
-    LineKind kind = Parse(copy, &name, &value);
-    if (kind == kSection) inSection = lstrcmpiA(name, section) == 0;
-    if (kind != kKey || !inSection || lstrcmpiA(name, key) != 0) continue;
-    if (*value != '\0') result = Number(value);
-    break;
+  if (file == nullptr) return false;
+  int length = 0;
+  while (length < static_cast<int>(sizeof g_text) - 1 &&
+         C().gets(g_text + length, static_cast<int>(sizeof g_text) - length, file) != nullptr) {
+    length += lstrlenA(g_text + length);
   }
   C().close(file);
-  return result;
+  return true;
+}
+
+// The next line of `*at` copied to `line`; false at the end.
+bool NextLine(const char** at, char* line, int size) {
+  if (**at == '\0') return false;
+  int length = 0;
+  while (**at != '\0' && **at != '\r' && **at != '\n') {
+    if (length < size - 1) line[length++] = **at;
+    ++*at;
+  }
+  line[length] = '\0';
+  if (**at == '\r' && (*at)[1] == '\n') ++*at;
+  if (**at != '\0') ++*at;
+  return true;
+}
+
+extern "C" UINT WINAPI RuntimeGetInt(LPCSTR section, LPCSTR key, INT fallback, LPCSTR) {
+  if (!ReadAll()) return static_cast<UINT>(fallback);
+  const char* at = g_text;
+  char line[1024];
+  bool inSection = false;
+  while (NextLine(&at, line, sizeof line)) {
+    char* name = nullptr;
+    char* value = nullptr;
+    LineKind kind = Parse(line, &name, &value);
+    if (kind == kSection) inSection = lstrcmpiA(name, section) == 0;
+    if (kind != kKey || !inSection || lstrcmpiA(name, key) != 0) continue;
+    return *value != '\0' ? Number(value) : static_cast<UINT>(fallback);
+  }
+  return static_cast<UINT>(fallback);
+}
+
+void Append(int* length, const char* text) {
+  if (*length + lstrlenA(text) + 1 >= static_cast<int>(sizeof g_out)) return;
+  lstrcpyA(g_out + *length, text);
+  *length += lstrlenA(text);
 }
 
 extern "C" BOOL WINAPI RuntimeWrite(LPCSTR section, LPCSTR key, LPCSTR value, LPCSTR) {
-  static char text[32768];
-  int length = 0;
   char keyLine[256];
   wsprintfA(keyLine, "%s=%s\n", key, value);
-  File* in = C().open(SettingsPath(), "r");
+  ReadAll();
+  const char* at = g_text;
+  int length = 0;
   bool inSection = false;
   bool sectionSeen = false;
   bool written = false;
   char line[1024];
   char copy[1024];
-  while (in != nullptr && C().gets(line, sizeof line, in) != nullptr) {
+  while (NextLine(&at, line, sizeof line)) {
     lstrcpyA(copy, line);
     char* name = nullptr;
     char* old = nullptr;
     LineKind kind = Parse(copy, &name, &old);
-    const char* out = line;
     if (kind == kSection) {
-      // The key goes at the end of its section when it was not there.
-      if (inSection && !written) {
-        lstrcpyA(text + length, keyLine);
-        length += lstrlenA(keyLine);
-        written = true;
-      }
+      // A key its section lacked goes at the section's end.
+      if (inSection && !written) Append(&length, keyLine);
+      written = written || inSection;
       inSection = lstrcmpiA(name, section) == 0;
       sectionSeen = sectionSeen || inSection;
     } else if (kind == kKey && inSection && !written && lstrcmpiA(name, key) == 0) {
-      out = keyLine;
+      Append(&length, keyLine);
       written = true;
+      continue;
     }
-    if (length + lstrlenA(out) + 300 >= static_cast<int>(sizeof text)) break;
-    lstrcpyA(text + length, out);
-    length += lstrlenA(out);
+    Append(&length, line);
+    Append(&length, "\n");
   }
-  if (in != nullptr) C().close(in);
   if (!written) {
-    if (!sectionSeen) length += wsprintfA(text + length, "[%s]\n", section);
-    lstrcpyA(text + length, keyLine);
+    if (!sectionSeen) {
+      Append(&length, "[");
+      Append(&length, section);
+      Append(&length, "]\n");
+    }
+    Append(&length, keyLine);
   }
   File* out = C().open(SettingsPath(), "w");
   if (out == nullptr) return FALSE;
-  bool ok = C().puts(text, out) >= 0;
+  bool ok = C().puts(g_out, out) >= 0;
   return C().close(out) == 0 && ok;
 }
 extern "C" void* g_getIntSlot asm("__imp__GetPrivateProfileIntA@16") =
