@@ -63,11 +63,17 @@ void FreePluginCopy(HMODULE module, int copy, ProblemList* problemList) {
   Around around = Before(copy);
   FreeLibrary(module);
   JudgeAfter(around, copy, "unloading", problemList);
-  std::string wrong = UnbindSettingsCalls(copy);
-  if (!wrong.empty()) {
+  SettingsVerdict verdict = UnbindSettingsCalls(copy);
+  if (!verdict.realOpen.empty()) {
+    ReportProblem(problemList,
+                  "expected the plug-in's settings calls to reach the host; it opened the real "
+                  "settings file %s, %s (the host sent it to the private file instead)",
+                  verdict.realOpen.c_str(), kUnredirectedRoad);
+  }
+  if (!verdict.wrongName.empty()) {
     ReportProblem(problemList,
                   "expected the plug-in to keep its settings in VELCNFG.INI in the Windows "
                   "folder; it used %s",
-                  wrong.c_str());
+                  verdict.wrongName.c_str());
   }
 }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "standin_host/hosting/import_tables.h"
+#include "standin_host/hosting/real_file_opens.h"
 #include "standin_host/hosting/settings_names.h"
 #include "standin_host/system/console.h"
 
@@ -42,11 +43,13 @@ struct Binding {
   DWORD size;
   int copy;  // kShared for a module of no copy
   SlotRewrite rewrite;
+  wchar_t name[40];  // its file name, to name a road
 };
 
 struct CopyRecord {
   std::vector<std::string> seen;   // each function and name once, for the log
   std::string wrongName;           // the first that is not the Windows folder's file
+  std::string realOpen;            // the first open of a real file for a change
   std::vector<std::string> calls;  // the latest, for a judgement of what happened meanwhile
   size_t total = 0;
   size_t writes = 0;
@@ -61,6 +64,9 @@ struct RedirectState {
   HMODULE platform[4];  // ntdll, kernel32, kernelbase, the host's program
   DWORD loading;        // TLS: 1 + the copy being loaded on this thread, 0 none
   DWORD current;        // TLS: 1 + the copy last loaded on this thread
+  std::wstring platformNames[4];
+  bool watching;  // the file system's calls are bound too
+  const char* openedLine;
 };
 RedirectState g_redirect;
 
@@ -332,6 +338,14 @@ FARPROC Replacement(const char* name, DWORD current) {
   return own != nullptr || name == nullptr ? own : OwnForName(name);
 }
 
+// The platform's own modules: only the file system's calls, when watched.
+FARPROC FileSystemReplacement(const char*, DWORD current) { return OwnFileSystemFunction(current); }
+
+FARPROC ReplacementWithFileSystem(const char* name, DWORD current) {
+  FARPROC own = OwnFileSystemFunction(current);
+  return own != nullptr ? own : Replacement(name, current);
+}
+
 bool IsPlatform(HMODULE module) {
   for (HMODULE platform : g_redirect.platform) {
     if (module == platform) return true;
@@ -348,15 +362,21 @@ DWORD ImageSize(HMODULE module) {
 
 // Safe inside the loader: the lock is never held by a thread that waits for
 // the loader, and nothing is loaded or printed.
-void Bind(HMODULE module, DWORD size, int copy) {
-  if (IsPlatform(module)) return;
-  SlotRewrite rewrite = RewriteImportSlots(module, Replacement);
+void Bind(HMODULE module, DWORD size, int copy, const wchar_t* name) {
+  if (module == g_redirect.platform[0] || module == g_redirect.platform[3]) return;
+  bool platform = IsPlatform(module);
+  if (platform && !g_redirect.watching) return;
+  SlotRewrite rewrite = RewriteImportSlots(module, platform              ? FileSystemReplacement
+                                                   : g_redirect.watching ? ReplacementWithFileSystem
+                                                                         : Replacement);
+  if (platform) return;
+  Binding binding = {reinterpret_cast<DWORD>(module), size, copy, rewrite, {}};
+  lstrcpynW(binding.name, name, sizeof binding.name / sizeof binding.name[0]);
   EnterCriticalSection(&g_redirect.lock);
-  DWORD base = reinterpret_cast<DWORD>(module);
-  for (auto binding = g_redirect.bindings.begin(); binding != g_redirect.bindings.end();) {
-    binding = binding->base == base ? g_redirect.bindings.erase(binding) : binding + 1;
+  for (auto bound = g_redirect.bindings.begin(); bound != g_redirect.bindings.end();) {
+    bound = bound->base == binding.base ? g_redirect.bindings.erase(bound) : bound + 1;
   }
-  g_redirect.bindings.push_back(Binding{base, size, copy, rewrite});
+  g_redirect.bindings.push_back(binding);
   LeaveCriticalSection(&g_redirect.lock);
 }
 
@@ -374,7 +394,44 @@ void CALLBACK OnLoaderEvent(ULONG reason, const LoaderNotification* data, void*)
     return;
   }
   int copy = static_cast<int>(Tls(g_redirect.loading)) - 1;
-  Bind(static_cast<HMODULE>(data->base), data->size, copy >= 0 ? copy : kShared);
+  std::wstring name(data->baseName->buffer, data->baseName->length / sizeof(wchar_t));
+  Bind(static_cast<HMODULE>(data->base), data->size, copy >= 0 ? copy : kShared, name.c_str());
+}
+
+std::wstring ModuleFileName(HMODULE module) {
+  wchar_t path[MAX_PATH];
+  DWORD length = GetModuleFileNameW(module, path, MAX_PATH);
+  std::wstring text(path, length < MAX_PATH ? length : 0);
+  return text.substr(text.find_last_of(L'\\') + 1);
+}
+
+int ThreadCopy() {
+  int copy = static_cast<int>(Tls(g_redirect.current)) - 1;
+  return copy < 0 ? 0 : copy;
+}
+
+std::wstring ThreadPrivateFile() { return PrivatePath(ThreadCopy(), kSettingsName); }
+
+// Printed at once and on the error stream, which no quiet run silences.
+void RecordRealOpen(void* caller, const char* function, const std::wstring& path,
+                    const std::string& change) {
+  EnterCriticalSection(&g_redirect.lock);
+  const Binding* binding = BindingAt(reinterpret_cast<DWORD>(caller));
+  std::wstring module = binding != nullptr ? binding->name : L"a module the host did not bind";
+  LeaveCriticalSection(&g_redirect.lock);
+  for (int i = 0; i < 4 && binding == nullptr; ++i) {
+    DWORD base = reinterpret_cast<DWORD>(g_redirect.platform[i]);
+    if (reinterpret_cast<DWORD>(caller) - base < ImageSize(g_redirect.platform[i])) {
+      module = g_redirect.platformNames[i];
+    }
+  }
+  std::string open = Utf8FromWide(path.c_str()) + " for " + change + " by " + function + " from " +
+                     Utf8FromWide(module.c_str());
+  PrintError("%s %s\n", g_redirect.openedLine, open.c_str());
+  EnterCriticalSection(&g_redirect.lock);
+  CopyRecord& record = g_redirect.copies[ThreadCopy()];
+  if (record.realOpen.empty()) record.realOpen = open;
+  LeaveCriticalSection(&g_redirect.lock);
 }
 
 void BindLoadedModules() {
@@ -382,7 +439,7 @@ void BindLoadedModules() {
   DWORD bytes = 0;
   if (!EnumProcessModules(GetCurrentProcess(), modules, sizeof modules, &bytes)) return;
   for (DWORD i = 0; i < bytes / sizeof modules[0] && i < 512; ++i) {
-    Bind(modules[i], ImageSize(modules[i]), kShared);
+    Bind(modules[i], ImageSize(modules[i]), kShared, ModuleFileName(modules[i]).c_str());
   }
 }
 
@@ -407,7 +464,8 @@ bool AnsiSafeFolder(const std::wstring& folder, std::wstring* safe, std::string*
 
 }  // namespace
 
-bool RedirectSettingsInto(const std::wstring& folder, std::string* error) {
+bool RedirectSettingsInto(const std::wstring& folder, const std::vector<std::wstring>& realFiles,
+                          const char* openedLine, std::string* error) {
   if (!AnsiSafeFolder(folder, &g_redirect.folder, error)) return false;
   auto registerNotification = FunctionFrom<RegisterNotification>(
       GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "LdrRegisterDllNotification"));
@@ -422,7 +480,12 @@ bool RedirectSettingsInto(const std::wstring& folder, std::string* error) {
   g_redirect.platform[1] = GetModuleHandleW(L"kernel32.dll");
   g_redirect.platform[2] = GetModuleHandleW(L"kernelbase.dll");
   g_redirect.platform[3] = GetModuleHandleW(nullptr);
+  for (int i = 0; i < 4; ++i) g_redirect.platformNames[i] = ModuleFileName(g_redirect.platform[i]);
   FindPlatformFunctions();
+  g_redirect.watching = !realFiles.empty();
+  g_redirect.openedLine = openedLine;
+  if (g_redirect.watching)
+    WatchRealFileOpens(realFiles, RealOpenSink{ThreadPrivateFile, RecordRealOpen});
   BindLoadedModules();
   void* cookie = nullptr;
   if (registerNotification(0, OnLoaderEvent, nullptr, &cookie) < 0) {
@@ -455,7 +518,7 @@ std::string EndBoundLoad(HMODULE module) {
   LeaveCriticalSection(&g_redirect.lock);
   // Loaded already (no notification), or mapped before its slots were filled.
   if (!bound || unfilled > 0) {
-    Bind(module, ImageSize(module), copy);
+    Bind(module, ImageSize(module), copy, ModuleFileName(module).c_str());
     EnterCriticalSection(&g_redirect.lock);
     failure = BindingAt(reinterpret_cast<DWORD>(module))->rewrite.failure;
     LeaveCriticalSection(&g_redirect.lock);
@@ -494,11 +557,12 @@ std::string SettingsCallsSince(int copy, size_t mark) {
   return calls;
 }
 
-std::string UnbindSettingsCalls(int copy) {
-  if (g_redirect.folder.empty()) return std::string();
+SettingsVerdict UnbindSettingsCalls(int copy) {
+  if (g_redirect.folder.empty()) return SettingsVerdict{};
   EnterCriticalSection(&g_redirect.lock);
-  std::string wrong = g_redirect.copies[copy].wrongName;
+  const CopyRecord& record = g_redirect.copies[copy];
+  SettingsVerdict verdict = {record.wrongName, record.realOpen};
   g_redirect.copies.erase(copy);
   LeaveCriticalSection(&g_redirect.lock);
-  return wrong;
+  return verdict;
 }

@@ -18,12 +18,18 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 // From now on, modules in this process keep their settings in `folder` (no
 // trailing backslash). Called once, before any thread starts. False, with
 // `error` set, when the folder's path cannot be given to an ANSI function
 // (not even as its short name) or the loader offers no notification.
-bool RedirectSettingsInto(const std::wstring& folder, std::string* error);
+// `realFiles`: the person's own settings files, whose opens for a change the
+// process watches at the file system's calls (real_file_opens.h), each
+// printed as a line that begins with `openedLine`; none in a process that
+// loads no plug-in.
+bool RedirectSettingsInto(const std::wstring& folder, const std::vector<std::wstring>& realFiles,
+                          const char* openedLine, std::string* error);
 
 // The private settings file of copy `copy` in this process; "" when this
 // process does not redirect.
@@ -45,7 +51,14 @@ size_t SettingsCallMark(int copy);
 size_t SettingsWriteCount(int copy);
 std::string SettingsCallsSince(int copy, size_t mark);
 
-// After the copy has left (its unloading may still write): the first settings
-// name it used that is not the Windows folder's VELCNFG.INI, as
-// "FunctionA(\"name\")", or ""; its record is forgotten.
-std::string UnbindSettingsCalls(int copy);
+// After the copy has left (its unloading may still write), what it did that
+// the host judges; its record is forgotten.
+struct SettingsVerdict {
+  // The first settings name it used that is not the Windows folder's
+  // VELCNFG.INI, as "FunctionA(\"name\")", or "".
+  std::string wrongName;
+  // The first open of a person's settings file for a change, as "<path> for
+  // <what> by <road>", or "".
+  std::string realOpen;
+};
+SettingsVerdict UnbindSettingsCalls(int copy);

@@ -18,6 +18,25 @@ Fn Real(const char* module, const char* name) {
   return reinterpret_cast<Fn>(GetProcAddress(GetModuleHandleA(module), name));
 }
 
+// A function found in KERNEL32's export table by the module itself, as a
+// delay-load helper does, past any import slot a host may bind.
+[[maybe_unused]] void* Exported(const char* name) {
+  auto* base = reinterpret_cast<BYTE*>(GetModuleHandleA("kernel32.dll"));
+  auto* dos = reinterpret_cast<IMAGE_DOS_HEADER*>(base);
+  auto* nt = reinterpret_cast<IMAGE_NT_HEADERS32*>(base + dos->e_lfanew);
+  const IMAGE_DATA_DIRECTORY& table = nt->OptionalHeader.DataDirectory[0];
+  auto* exports = reinterpret_cast<IMAGE_EXPORT_DIRECTORY*>(base + table.VirtualAddress);
+  auto* names = reinterpret_cast<DWORD*>(base + exports->AddressOfNames);
+  auto* ordinals = reinterpret_cast<WORD*>(base + exports->AddressOfNameOrdinals);
+  auto* functions = reinterpret_cast<DWORD*>(base + exports->AddressOfFunctions);
+  for (DWORD i = 0; i < exports->NumberOfNames; ++i) {
+    if (lstrcmpA(reinterpret_cast<char*>(base + names[i]), name) == 0) {
+      return base + functions[ordinals[i]];
+    }
+  }
+  return nullptr;
+}
+
 void RewriteVersionKey() {
   WritePrivateProfileStringA("VELConfigData", "version", "1", "VELCNFG.INI");
 }
@@ -281,22 +300,6 @@ delay_import_descriptor:
 )");
 extern "C" void* g_delaySlots[2] asm("delay_slots");
 
-void* Exported(const char* name) {
-  auto* base = reinterpret_cast<BYTE*>(GetModuleHandleA("kernel32.dll"));
-  auto* dos = reinterpret_cast<IMAGE_DOS_HEADER*>(base);
-  auto* nt = reinterpret_cast<IMAGE_NT_HEADERS32*>(base + dos->e_lfanew);
-  const IMAGE_DATA_DIRECTORY& table = nt->OptionalHeader.DataDirectory[0];
-  auto* exports = reinterpret_cast<IMAGE_EXPORT_DIRECTORY*>(base + table.VirtualAddress);
-  auto* names = reinterpret_cast<DWORD*>(base + exports->AddressOfNames);
-  auto* ordinals = reinterpret_cast<WORD*>(base + exports->AddressOfNameOrdinals);
-  auto* functions = reinterpret_cast<DWORD*>(base + exports->AddressOfFunctions);
-  for (DWORD i = 0; i < exports->NumberOfNames; ++i) {
-    if (lstrcmpA(reinterpret_cast<char*>(base + names[i]), name) == 0) {
-      return base + functions[ordinals[i]];
-    }
-  }
-  return nullptr;
-}
 extern "C" UINT WINAPI ResolveGetInt(LPCSTR section, LPCSTR key, INT fallback, LPCSTR file) {
   g_delaySlots[0] = Exported("GetPrivateProfileIntA");
   return reinterpret_cast<decltype(&GetPrivateProfileIntA)>(g_delaySlots[0])(section, key, fallback,
@@ -307,6 +310,16 @@ extern "C" BOOL WINAPI ResolveWrite(LPCSTR section, LPCSTR key, LPCSTR value, LP
   return reinterpret_cast<decltype(&WritePrivateProfileStringA)>(g_delaySlots[1])(section, key,
                                                                                   value, file);
 }
+
+#elif defined(FAULTY_WRITES_AROUND_BINDING)
+// OK's write made through the platform's function found in the export table:
+// no import slot of the module's own leads to it.
+extern "C" BOOL WINAPI UnboundWrite(LPCSTR section, LPCSTR key, LPCSTR value, LPCSTR file) {
+  return reinterpret_cast<decltype(&WritePrivateProfileStringA)>(
+      Exported("WritePrivateProfileStringA"))(section, key, value, file);
+}
+extern "C" void* g_writeSlot asm("__imp__WritePrivateProfileStringA@16") =
+    reinterpret_cast<void*>(UnboundWrite);
 
 #elif defined(FAULTY_LOOKS_UP_ON_LOAD) || defined(FAULTY_LOOKS_UP_BY_ORDINAL)
 // Right behaviour by a road of its own: the two profile functions looked up
