@@ -238,12 +238,30 @@ constexpr InstanceDestroyHook SettingsToolDestroyHook = RegistrationDestroyHook;
 #define SettingsToolDestroyHook(instance) UnusedDestroyHook(instance)
 #include "plugin/module/class_table.cpp"
 
-#elif defined(FAULTY_LOOKS_UP_PROFILE) || defined(FAULTY_NAMES_OWN_FOLDER)
+#elif defined(FAULTY_LOOKS_UP_PROFILE) || defined(FAULTY_NAMES_OWN_FOLDER) || \
+    defined(FAULTY_SPELLS_WINDOWS_FILE)
 // Right behaviour by a road of its own: the profile functions looked up by
 // name at each call, and (NAMES_OWN_FOLDER) the file named by a full path
-// beside the module instead of the bare name.
+// beside the module instead of the bare name, or (SPELLS_WINDOWS_FILE) the
+// Windows folder's file in a new spelling at each call, as the file system
+// reads them all alike.
 const char* FileFor(const char* file) {
-#if defined(FAULTY_NAMES_OWN_FOLDER)
+#if defined(FAULTY_SPELLS_WINDOWS_FILE)
+  static const char* const kSpellings[] = {"\\\\?\\%s\\VELCNFG.INI", "%s/velcnfg.ini.",
+                                           "%s\\VELCNFG.INI::$DATA", "%s\\..\\%s\\VELCNFG.INI  ",
+                                           "\\??\\%s\\Velcnfg.Ini:$DATA"};
+  static int next = 0;
+  static char path[MAX_PATH * 2];
+  char folder[MAX_PATH];
+  GetWindowsDirectoryA(folder, MAX_PATH);
+  const char* name = folder + lstrlenA(folder);
+  while (name > folder && name[-1] != '\\') --name;
+  const char* spelling = kSpellings[next++ % 5];
+  // The fourth climbs out of the folder and back in by its own name.
+  wsprintfA(path, spelling, folder, name);
+  (void)file;
+  return path;
+#elif defined(FAULTY_NAMES_OWN_FOLDER)
   static char path[MAX_PATH];
   DWORD length = GetModuleFileNameA(ModuleHandle, path, MAX_PATH);
   while (length > 0 && path[length - 1] != '\\') --length;

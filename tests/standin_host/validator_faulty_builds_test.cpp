@@ -198,6 +198,13 @@ INSTANTIATE_TEST_SUITE_P(
                  "ending-ok,settings-file-touched-only-by-ok,stored-values",
                  {},
                  nullptr},
+        // The Windows folder's file as \\?\, \??\, with a stream, trailing dots
+        // or spaces, a slash, another case, or through "..": all the right file.
+        ChildEnd{"spelled_as_the_file_system_reads",
+                 "FAULTY_SPELLS_WINDOWS_FILE.QVX",
+                 "ending-ok,settings-file-touched-only-by-ok",
+                 {},
+                 nullptr},
         ChildEnd{"delay_loaded",
                  "FAULTY_DELAY_LOADS_PROFILE.QVX",
                  "ending-ok,settings-file-touched-only-by-ok,stored-values",
