@@ -130,7 +130,7 @@ Signature<R, A...> SignatureOf(R(WINAPI*)(A...));
   X(_lcreat, kFileWrite, 0)
 
 enum Index : int {
-#define BOUND_INDEX(name, kind, ...) k_##name,
+#define BOUND_INDEX(name, kind, ...) kIndexOf##name,
   BOUND_FUNCTIONS(BOUND_INDEX)
 #undef BOUND_INDEX
       kBoundCount
@@ -147,7 +147,7 @@ struct Row {
 };
 const Row kRows[kBoundCount] = {
 #define BOUND_ROW(name, kind, ...) \
-  {#name, AsProc(decltype(SignatureOf(&name))::Call<k_##name, CallKind::kind, __VA_ARGS__>)},
+  {#name, AsProc(decltype(SignatureOf(&name))::Call<kIndexOf##name, CallKind::kind, __VA_ARGS__>)},
     BOUND_FUNCTIONS(BOUND_ROW)
 #undef BOUND_ROW
 };

@@ -200,7 +200,7 @@ LONG NTAPI OwnNtSetInformationFile(HANDLE file, void* io, void* information, ULO
   auto* moved = reinterpret_cast<NtRenameTarget*>(buffer.data());
   moved->replaceOrFlags = target->replaceOrFlags;
   moved->root = nullptr;
-  moved->nameLength = static_cast<ULONG>(instead.size() * sizeof(wchar_t));
+  moved->nameLength = static_cast<ULONG>(instead.size()) * static_cast<ULONG>(sizeof(wchar_t));
   memcpy(moved->name, instead.c_str(), moved->nameLength);
   return g_watch.setInformation(file, io, moved, static_cast<ULONG>(buffer.size()),
                                 informationClass);

@@ -234,10 +234,12 @@ void RecordRealOpen(void* caller, const char* function, const std::wstring& path
 }
 
 void BindLoadedModules() {
-  HMODULE modules[512];
+  constexpr DWORD kMost = 512;
+  HMODULE modules[kMost];
   DWORD bytes = 0;
   if (!EnumProcessModules(GetCurrentProcess(), modules, sizeof modules, &bytes)) return;
-  for (DWORD i = 0; i < bytes / sizeof modules[0] && i < 512; ++i) {
+  DWORD count = bytes / static_cast<DWORD>(sizeof(HMODULE));
+  for (DWORD i = 0; i < count && i < kMost; ++i) {
     Bind(modules[i], ImageSize(modules[i]), kShared, ModuleFileName(modules[i]).c_str());
   }
 }
