@@ -321,7 +321,8 @@ std::string EndBoundLoad(HMODULE module) {
   if (!bound || unfilled > 0) {
     Bind(module, ImageSize(module), copy, ModuleFileName(module).c_str());
     EnterCriticalSection(&g_redirect.lock);
-    failure = BindingAt(reinterpret_cast<DWORD>(module))->rewrite.failure;
+    const Binding* now = BindingAt(reinterpret_cast<DWORD>(module));
+    if (now != nullptr) failure = now->rewrite.failure;
     LeaveCriticalSection(&g_redirect.lock);
   }
   return failure;
