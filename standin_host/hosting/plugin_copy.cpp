@@ -42,7 +42,8 @@ void JudgeAfter(const Around& around, int copy, const char* when, ProblemList* p
 HMODULE LoadPluginCopy(const std::wstring& path, int copy, ProblemList* problemList,
                        std::string* failure) {
   Around around = Before(copy);
-  BeginBoundLoad(copy);
+  std::wstring fileName = path.substr(path.find_last_of(L"\\/") + 1);
+  BeginBoundLoad(copy, &fileName);
   HMODULE module = LoadLibraryW(path.c_str());
   DWORD error = GetLastError();
   std::string unbound = EndBoundLoad(module);

@@ -60,6 +60,7 @@ struct RedirectState {
   // Read-only once the first thread starts.
   HMODULE platform[4];  // ntdll, kernel32, kernelbase, the host's program
   DWORD loading;        // TLS: 1 + the copy being loaded on this thread, 0 none
+  DWORD loadingName;    // TLS: that copy's file name (a std::wstring of the loader's caller)
   DWORD current;        // TLS: 1 + the copy last loaded on this thread
   std::wstring platformNames[4];
   bool watching;  // the file system's calls are bound too
@@ -192,9 +193,15 @@ void CALLBACK OnLoaderEvent(ULONG reason, const LoaderNotification* data, void*)
     Forget(reinterpret_cast<DWORD>(data->base));
     return;
   }
+  // The copy's own file is the copy's; what the loader brings with it is
+  // bound for VELCNFG.INI names only, as any other module.
   int copy = static_cast<int>(Tls(g_redirect.loading)) - 1;
   std::wstring name(data->baseName->buffer, data->baseName->length / sizeof(wchar_t));
-  Bind(static_cast<HMODULE>(data->base), data->size, copy >= 0 ? copy : kShared, name.c_str());
+  const auto* loadingName = static_cast<const std::wstring*>(TlsGetValue(g_redirect.loadingName));
+  bool own = copy >= 0 && loadingName != nullptr &&
+             CompareStringOrdinal(name.c_str(), static_cast<int>(name.size()), loadingName->c_str(),
+                                  static_cast<int>(loadingName->size()), TRUE) == CSTR_EQUAL;
+  Bind(static_cast<HMODULE>(data->base), data->size, own ? copy : kShared, name.c_str());
 }
 
 std::wstring ModuleFileName(HMODULE module) {
@@ -276,6 +283,7 @@ bool RedirectSettingsInto(const std::wstring& folder, const std::vector<std::wst
   }
   InitializeCriticalSection(&g_redirect.lock);
   g_redirect.loading = TlsAlloc();
+  g_redirect.loadingName = TlsAlloc();
   g_redirect.current = TlsAlloc();
   g_redirect.platform[0] = GetModuleHandleW(L"ntdll.dll");
   g_redirect.platform[1] = GetModuleHandleW(L"kernel32.dll");
@@ -300,9 +308,10 @@ std::wstring BoundSettingsFile(int copy) {
   return g_redirect.folder.empty() ? std::wstring() : PrivatePath(copy, kSettingsName);
 }
 
-void BeginBoundLoad(int copy) {
+void BeginBoundLoad(int copy, const std::wstring* fileName) {
   if (g_redirect.folder.empty()) return;
   TlsSetValue(g_redirect.loading, reinterpret_cast<void*>(static_cast<UINT_PTR>(copy + 1)));
+  TlsSetValue(g_redirect.loadingName, const_cast<std::wstring*>(fileName));
   TlsSetValue(g_redirect.current, reinterpret_cast<void*>(static_cast<UINT_PTR>(copy + 1)));
 }
 
@@ -310,6 +319,7 @@ std::string EndBoundLoad(HMODULE module) {
   if (g_redirect.folder.empty()) return std::string();
   int copy = static_cast<int>(Tls(g_redirect.loading)) - 1;
   TlsSetValue(g_redirect.loading, nullptr);
+  TlsSetValue(g_redirect.loadingName, nullptr);
   if (module == nullptr) return std::string();
   EnterCriticalSection(&g_redirect.lock);
   const Binding* binding = BindingAt(reinterpret_cast<DWORD>(module));

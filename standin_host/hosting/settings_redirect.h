@@ -5,14 +5,16 @@
 // entry runs: the profile functions (A and W) and the file functions that
 // take a path go to the host, and so does GetProcAddress, which hands out the
 // host's function for whatever address the platform's lookup finds (by name,
-// by ordinal, or through a module that forwards to it). A module loaded for a
-// copy of the plug-in (plugin_copy.h) sends every profile file name to that
-// copy's private file in the run's folder, and a file function's path there
-// when it names a VELCNFG.INI. Every other module (a C runtime, say), already
+// by ordinal, or through a module that forwards to it). A copy of the plug-in
+// (plugin_copy.h) sends every profile file name to that copy's private file
+// in the run's folder, and a file function's path there when it names a
+// VELCNFG.INI. Every other module (one loaded with it, a C runtime), already
 // loaded or loaded later, is bound too, for names of a VELCNFG.INI only, and
 // its calls count as those of the copy last loaded on the calling thread. The
 // platform's own modules (ntdll, kernel32, kernelbase) and the host's program
-// are left alone. Each call is recorded with the name as the module gave it.
+// are left alone (in a check's process, kernel32's and kernelbase's file
+// system calls are watched: real_file_opens.h). Each call is recorded with the name as the module
+// gave it.
 #pragma once
 
 #include <windows.h>
@@ -35,9 +37,10 @@ bool RedirectSettingsInto(const std::wstring& folder, const std::vector<std::wst
 // process does not redirect.
 std::wstring BoundSettingsFile(int copy);
 
-// Every module the loader maps on this thread until EndBoundLoad belongs to
-// copy `copy`, which the thread's later calls count for too.
-void BeginBoundLoad(int copy);
+// The module the loader maps on this thread under `fileName` (kept by the
+// caller until EndBoundLoad) is copy `copy`; what comes with it is bound as
+// any other module. The thread's later calls count for that copy.
+void BeginBoundLoad(int copy, const std::wstring* fileName);
 // The first import slot of `module` (or of what came with it) that could
 // not be bound, "" when all were; the module is bound now if the loader
 // brought nothing new (it was loaded already).
