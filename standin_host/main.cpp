@@ -8,6 +8,7 @@
 #include "standin_host/hosting/run_folder.h"
 #include "standin_host/hosting/services/page_heap.h"
 #include "standin_host/hosting/session.h"
+#include "standin_host/hosting/settings_file.h"
 #include "standin_host/hosting/settings_redirect.h"
 #include "standin_host/system/console.h"
 #include "standin_host/system/progress.h"
@@ -65,7 +66,15 @@ int wmain(int argc, wchar_t** argv) {
       Print("CANNOT VALIDATE HERE: %s; nothing was run\n", error.c_str());
       return kExitUsage;
     }
-    RedirectSettingsInto(RunFolder());
+    // The validator's own process loads no plug-in and puts the person's file
+    // back; its checks' processes watch every open of that file.
+    std::vector<std::wstring> watched;
+    if (!options.validate) watched = RealSettingsFiles();
+    if (!RedirectSettingsInto(RunFolder(), watched, kRealFileOpened, &error)) {
+      Print("CANNOT VALIDATE HERE: %s; nothing was run\n", error.c_str());
+      RemoveRunFolder();
+      return kExitUsage;
+    }
   }
   int status = Run(options);
   RemoveRunFolder();

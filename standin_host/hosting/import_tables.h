@@ -5,9 +5,19 @@
 
 #include <windows.h>
 
+#include <string>
+
 // What goes in a slot instead, null to keep it. `name`: the function's name
-// where the table still says it (a delay-loaded slot not yet called), else
-// null; `current`: what the slot holds.
+// where the slot does not yet hold an address (a delay-loaded slot not yet
+// called, or one the loader has not filled), else null; `current`: what the
+// slot holds.
 typedef FARPROC (*SlotReplacement)(const char* name, DWORD current);
 
-void RewriteImportSlots(HMODULE module, SlotReplacement replacement);
+struct SlotRewrite {
+  int rewritten;
+  int unfilled;         // slots the loader had not filled yet
+  std::string failure;  // the first slot that could not be written, "" when none
+};
+
+// Never loads anything and takes no lock: safe inside the loader.
+SlotRewrite RewriteImportSlots(HMODULE module, SlotReplacement replacement);

@@ -3,8 +3,7 @@
 #include <stdio.h>
 
 #include "host/plugin_interfaces.h"
-#include "standin_host/hosting/settings_file.h"
-#include "standin_host/hosting/settings_redirect.h"
+#include "standin_host/hosting/plugin_copy.h"
 #include "standin_host/system/console.h"
 #include "standin_host/system/progress.h"
 
@@ -230,39 +229,8 @@ std::string DescribeStatus(Status status) {
   return text;
 }
 
-// The person's own settings, read around what the binding cannot cover: the
-// module's entry runs before it, and during unloading nothing else runs.
-std::vector<FileState> RealSettings() {
-  std::vector<FileState> states;
-  if (BoundSettingsFile(0).empty()) return states;
-  for (const std::wstring& path : RealSettingsFiles()) states.push_back(ReadFileState(path));
-  return states;
-}
-
-void JudgeRealSettings(Session* session, const std::vector<FileState>& before, const char* when) {
-  std::vector<std::wstring> paths = RealSettingsFiles();
-  std::vector<FileState> now = RealSettings();
-  for (size_t i = 0; i < before.size() && i < now.size(); ++i) {
-    if (SameFile(before[i], now[i])) continue;
-    ReportProblem(&session->host.problemList,
-                  "expected the plug-in to keep its settings where the host's calls lead; the "
-                  "real settings file %s changed while it was %s (%s): the plug-in reached it %s",
-                  Utf8FromWide(paths[i].c_str()).c_str(), when,
-                  FileChange(before[i], now[i]).c_str(), kUnredirectedRoad);
-  }
-}
-
 void Unload(Session* session) {
-  std::vector<FileState> before = RealSettings();
-  FreeLibrary(session->plugin);
-  JudgeRealSettings(session, before, "unloading");
-  std::string wrong = UnbindSettingsCalls(session->plugin);
-  if (!wrong.empty()) {
-    ReportProblem(&session->host.problemList,
-                  "expected the plug-in to keep its settings in VELCNFG.INI in the Windows "
-                  "folder; it used %s",
-                  wrong.c_str());
-  }
+  FreePluginCopy(session->plugin, session->settingsCopy, &session->host.problemList);
 }
 
 }  // namespace
@@ -420,21 +388,19 @@ int OpenSession(const Options& options, Session* session) {
     PrintError("standin_host: %s is not a 32-bit plug-in: %s\n", pathText.c_str(), reason.c_str());
     return kExitNotPlugin;
   }
-  std::vector<FileState> before = RealSettings();
-  HMODULE plugin = LoadLibraryW(path);
+  ProblemList loading = {0, 0};
+  HMODULE plugin = LoadPluginCopy(path, session->settingsCopy, &loading, &reason);
   if (plugin == nullptr) {
-    PrintError("standin_host: cannot load %s (error %lu)\n", pathText.c_str(), GetLastError());
+    PrintError("standin_host: cannot load %s: %s\n", pathText.c_str(), reason.c_str());
     return kExitNotPlugin;
   }
-  BindSettingsCalls(plugin, session->settingsCopy);
   InitHostServices(&session->host, plugin, &options.script);
-  JudgeRealSettings(session, before, "loading");
+  session->host.problemList.problems += loading.problems;
   Print("  PE32 i386 DLL, loaded at %p\n", static_cast<void*>(plugin));
   session->plugin = plugin;
   if (!BindExports(plugin, &session->exports, &reason)) {
     PrintError("standin_host: %s is not a plug-in: %s\n", pathText.c_str(), reason.c_str());
-    FreeLibrary(plugin);
-    UnbindSettingsCalls(plugin);
+    FreePluginCopy(plugin, session->settingsCopy, &loading);
     return kExitNotPlugin;
   }
   session->host.allocator.failAt = options.failAllocation;

@@ -6,6 +6,7 @@
 const char* const kSettingKeys[5] = {"enabled", "bitRate", "quality", "preprocessing", "version"};
 
 const char kUnredirectedRoad[] = "by a road the host could not redirect";
+const char kRealFileOpened[] = "REAL SETTINGS FILE OPENED:";
 
 namespace {
 

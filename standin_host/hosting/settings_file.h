@@ -29,6 +29,11 @@ std::wstring PathOfOpenFile(HANDLE file, const std::wstring& asOpened);
 // How a report says that the plug-in wrote the person's own file in a way
 // the host's binding could not catch; the validator looks for it.
 extern const char kUnredirectedRoad[];
+// The line a check prints, flushed at once, when its process opened the
+// person's own settings file for a change: "<prefix> <path> for <what> by
+// <road>". The validator blames the check for a change of that file only
+// when the check's output holds it.
+extern const char kRealFileOpened[];
 
 struct FileState {
   bool exists;

@@ -1,418 +1,380 @@
 #include "standin_host/hosting/settings_redirect.h"
 
-#include <string.h>
+#include <psapi.h>
 
+#include <map>
 #include <vector>
 
+#include "standin_host/hosting/bound_functions.h"
 #include "standin_host/hosting/import_tables.h"
+#include "standin_host/hosting/real_file_opens.h"
+#include "standin_host/hosting/settings_names.h"
 #include "standin_host/system/console.h"
 
 namespace {
 
 const wchar_t kSettingsName[] = L"VELCNFG.INI";
+constexpr int kShared = -1;  // a module of no copy: only VELCNFG.INI names are bound
+constexpr size_t kKeptCalls = 64;
+
+// The loader's notification, declared here as ntdll exports it.
+struct LoaderName {
+  USHORT length;
+  USHORT maximumLength;
+  const wchar_t* buffer;
+};
+struct LoaderNotification {
+  ULONG flags;
+  const LoaderName* fullName;
+  const LoaderName* baseName;
+  void* base;
+  ULONG size;
+};
+constexpr ULONG kModuleLoaded = 1;
+typedef void(CALLBACK* LoaderCallback)(ULONG reason, const LoaderNotification* data, void* context);
+typedef LONG(NTAPI* RegisterNotification)(ULONG flags, LoaderCallback callback, void* context,
+                                          void** cookie);
 
 struct Binding {
-  HMODULE module;
-  DWORD thread;  // that loaded the module
-  int copy;
-  std::vector<std::string> seen;  // each function and name once, for the log
-  std::string wrongName;          // the first that is not the Windows folder's file
+  DWORD base;
+  DWORD size;
+  int copy;  // kShared for a module of no copy
+  SlotRewrite rewrite;
+  wchar_t name[40];  // its file name, to name a road
 };
 
-struct Redirect {
+struct CopyRecord {
+  std::vector<std::string> seen;   // each function and name once, for the log
+  std::string wrongName;           // the first that is not the Windows folder's file
+  std::string realOpen;            // the first open of a real file for a change
+  std::vector<std::string> calls;  // the latest, for a judgement of what happened meanwhile
+  size_t total = 0;
+  size_t writes = 0;
+};
+
+struct RedirectState {
   CRITICAL_SECTION lock;
   std::wstring folder;
   std::vector<Binding> bindings;
+  std::map<int, CopyRecord> copies;
+  // Read-only once the first thread starts.
+  HMODULE platform[4];  // ntdll, kernel32, kernelbase, the host's program
+  DWORD loading;        // TLS: 1 + the copy being loaded on this thread, 0 none
+  DWORD loadingName;    // TLS: that copy's file name (a std::wstring of the loader's caller)
+  DWORD current;        // TLS: 1 + the copy last loaded on this thread
+  std::wstring platformNames[4];
+  bool watching;  // the file system's calls are bound too
+  const char* openedLine;
 };
-Redirect g_redirect;
+RedirectState g_redirect;
 
-std::wstring Wide(const char* text) {
-  int length = MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
-  std::wstring wide(length > 1 ? length - 1 : 0, L'\0');
-  if (length > 1) MultiByteToWideChar(CP_ACP, 0, text, -1, &wide[0], length);
-  return wide;
+// ---- Calls: which copy a call counts for, and where its name goes.
+
+DWORD Tls(DWORD index) {
+  return static_cast<DWORD>(reinterpret_cast<UINT_PTR>(TlsGetValue(index)));
 }
 
-std::string Ansi(const std::wstring& text) {
-  int length = WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
-  std::string ansi(length > 1 ? length - 1 : 0, '\0');
-  if (length > 1)
-    WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, &ansi[0], length, nullptr, nullptr);
-  return ansi;
-}
-
-const wchar_t* FinalName(const wchar_t* path) {
-  const wchar_t* name = path;
-  for (const wchar_t* c = path; *c != L'\0'; ++c) {
-    if (*c == L'\\' || *c == L'/' || *c == L':') name = c + 1;
+// With the lock held.
+const Binding* BindingAt(DWORD address) {
+  for (const Binding& binding : g_redirect.bindings) {
+    if (address - binding.base < binding.size) return &binding;
   }
-  return name;
+  return nullptr;
 }
 
-bool NamesSettingsFile(const std::wstring& path) {
-  return lstrcmpiW(FinalName(path.c_str()), kSettingsName) == 0;
-}
-
-// The Windows folder's VELCNFG.INI in any spelling; a profile function also
-// takes the bare name for it.
-bool RightName(const std::wstring& name, bool profile) {
-  if (profile && lstrcmpiW(name.c_str(), kSettingsName) == 0) return true;
-  wchar_t full[MAX_PATH];
-  wchar_t folder[MAX_PATH];
-  DWORD length = GetFullPathNameW(name.c_str(), MAX_PATH, full, nullptr);
-  UINT folderLength = GetWindowsDirectoryW(folder, MAX_PATH);
-  if (length == 0 || length >= MAX_PATH || folderLength == 0) return false;
-  return lstrcmpiW(full, (std::wstring(folder, folderLength) + L"\\" + kSettingsName).c_str()) == 0;
-}
-
-std::wstring PrivatePath(int copy, const wchar_t* finalName) {
+std::wstring PrivatePath(int copy, const std::wstring& finalName) {
   std::wstring path = g_redirect.folder + L"\\" + std::to_wstring(GetCurrentProcessId());
   if (copy != 0) path += L"-" + std::to_wstring(copy);
   return path + L"-" + finalName;
 }
 
-HMODULE ModuleAt(void* address) {
-  HMODULE module = nullptr;
-  GetModuleHandleExW(
-      GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-      static_cast<LPCWSTR>(address), &module);
-  return module;
+// Records the call for its copy; returns the line for the log when it is
+// new, "" otherwise. With the lock held; prints nothing.
+std::string Record(int copy, const std::string& call, bool right, bool writes) {
+  CopyRecord& record = g_redirect.copies[copy];
+  if (writes) ++record.writes;
+  if (record.calls.size() == kKeptCalls) record.calls.erase(record.calls.begin());
+  record.calls.push_back(call);
+  ++record.total;
+  for (const std::string& seen : record.seen) {
+    if (seen == call) return std::string();
+  }
+  record.seen.push_back(call);
+  if (record.wrongName.empty() && !right) record.wrongName = call;
+  return "  settings call " + call + " went to the private copy " + std::to_string(copy) + "\n";
 }
 
-void Record(Binding* binding, const char* function, const std::wstring& name, bool profile) {
+// Where a call from `caller` that names `name` goes: false to let it through
+// unchanged. A call from a copy's module goes to that copy; any other (a C
+// runtime's, or a module's last call, which returns straight into the host)
+// counts for the copy last loaded on this thread, and only when it names a
+// VELCNFG.INI.
+bool Redirected(void* caller, const char* function, CallKind kind, const std::wstring& name,
+                std::wstring* to) {
+  bool settingsName = NamesSettingsFile(name);
+  if (IsFileCall(kind) && !settingsName) return false;
   std::string call = std::string(function) + "(\"" + Utf8FromWide(name.c_str()) + "\")";
-  for (const std::string& seen : binding->seen) {
-    if (seen == call) return;
-  }
-  binding->seen.push_back(call);
-  Print("  settings call %s went to the private copy %d\n", call.c_str(), binding->copy);
-  if (binding->wrongName.empty() && !RightName(name, profile)) binding->wrongName = call;
-}
-
-// The binding of the module at `caller`; a call the module made as its
-// last (a tail call) returns straight into whoever called the module, so
-// then the copy last bound on this thread, as every copy runs on its own.
-Binding* BindingFor(void* caller) {
-  HMODULE module = ModuleAt(caller);
-  Binding* onThread = nullptr;
-  for (Binding& binding : g_redirect.bindings) {
-    if (binding.module == module) return &binding;
-    if (binding.thread == GetCurrentThreadId()) onThread = &binding;
-  }
-  return onThread;
-}
-
-// Where the call from `caller` goes instead of `name`; the call recorded.
-std::wstring Redirected(void* caller, const char* function, const std::wstring& name,
-                        bool profile) {
-  int copy = 0;
+  bool right = NamesWindowsSettingsFile(name, !IsFileCall(kind));
+  int copy = static_cast<int>(Tls(g_redirect.current)) - 1;
   EnterCriticalSection(&g_redirect.lock);
-  Binding* binding = BindingFor(caller);
-  if (binding != nullptr) {
-    copy = binding->copy;
-    Record(binding, function, name, profile);
+  const Binding* binding = BindingAt(reinterpret_cast<DWORD>(caller));
+  bool own = binding != nullptr && binding->copy != kShared;
+  if (own) copy = binding->copy;
+  if (copy < 0) copy = 0;
+  std::string line =
+      own || settingsName ? Record(copy, call, right, IsWriteCall(kind)) : std::string();
+  LeaveCriticalSection(&g_redirect.lock);
+  if (!own && !settingsName) return false;
+  if (!line.empty()) Print("%s", line.c_str());
+  *to = PrivatePath(copy, FinalComponent(name));
+  return true;
+}
+
+// ---- Binding modules, from the loader's notification or at start-up.
+
+// A slot of a platform function, or one still named for it, gets the host's.
+FARPROC Replacement(const char* name, DWORD current) {
+  FARPROC own = OwnFunctionAt(current);
+  return own != nullptr || name == nullptr ? own : OwnFunctionNamed(name);
+}
+
+// The platform's own modules: only the file system's calls, when watched.
+FARPROC FileSystemReplacement(const char*, DWORD current) { return OwnFileSystemFunction(current); }
+
+FARPROC ReplacementWithFileSystem(const char* name, DWORD current) {
+  FARPROC own = OwnFileSystemFunction(current);
+  return own != nullptr ? own : Replacement(name, current);
+}
+
+bool IsPlatform(HMODULE module) {
+  for (HMODULE platform : g_redirect.platform) {
+    if (module == platform) return true;
+  }
+  return false;
+}
+
+DWORD ImageSize(HMODULE module) {
+  const auto* base = reinterpret_cast<const BYTE*>(module);
+  const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+  return reinterpret_cast<const IMAGE_NT_HEADERS32*>(base + dos->e_lfanew)
+      ->OptionalHeader.SizeOfImage;
+}
+
+// Safe inside the loader: the lock is never held by a thread that waits for
+// the loader, and nothing is loaded or printed.
+void Bind(HMODULE module, DWORD size, int copy, const wchar_t* name) {
+  if (module == g_redirect.platform[0] || module == g_redirect.platform[3]) return;
+  bool platform = IsPlatform(module);
+  if (platform && !g_redirect.watching) return;
+  SlotRewrite rewrite = RewriteImportSlots(module, platform              ? FileSystemReplacement
+                                                   : g_redirect.watching ? ReplacementWithFileSystem
+                                                                         : Replacement);
+  if (platform) return;
+  Binding binding = {reinterpret_cast<DWORD>(module), size, copy, rewrite, {}};
+  lstrcpynW(binding.name, name, sizeof binding.name / sizeof binding.name[0]);
+  EnterCriticalSection(&g_redirect.lock);
+  for (auto bound = g_redirect.bindings.begin(); bound != g_redirect.bindings.end();) {
+    bound = bound->base == binding.base ? g_redirect.bindings.erase(bound) : bound + 1;
+  }
+  g_redirect.bindings.push_back(binding);
+  LeaveCriticalSection(&g_redirect.lock);
+}
+
+void Forget(DWORD base) {
+  EnterCriticalSection(&g_redirect.lock);
+  for (auto binding = g_redirect.bindings.begin(); binding != g_redirect.bindings.end();) {
+    binding = binding->base == base ? g_redirect.bindings.erase(binding) : binding + 1;
   }
   LeaveCriticalSection(&g_redirect.lock);
-  return PrivatePath(copy, FinalName(name.c_str()));
 }
 
-// A null file name is the platform's WIN.INI.
-std::string ProfileA(void* caller, const char* function, const char* name) {
-  return Ansi(Redirected(caller, function, name != nullptr ? Wide(name) : L"WIN.INI", true));
-}
-
-std::wstring ProfileW(void* caller, const char* function, const wchar_t* name) {
-  return Redirected(caller, function, name != nullptr ? name : L"WIN.INI", true);
-}
-
-// A file function's path: the given one, or the private file it names.
-template <typename Char>
-struct Path {
-  const Char* given;
-  std::basic_string<Char> to;
-  const Char* c_str() const { return to.empty() ? given : to.c_str(); }
-};
-
-Path<char> FileA(void* caller, const char* function, const char* path) {
-  if (path == nullptr || !NamesSettingsFile(Wide(path))) return Path<char>{path, {}};
-  return Path<char>{path, Ansi(Redirected(caller, function, Wide(path), false))};
-}
-
-Path<wchar_t> FileW(void* caller, const char* function, const wchar_t* path) {
-  if (path == nullptr || !NamesSettingsFile(path)) return Path<wchar_t>{path, {}};
-  return Path<wchar_t>{path, Redirected(caller, function, path, false)};
-}
-
-// ---- The host's functions, each the platform's own on the redirected name.
-
-UINT WINAPI OwnGetPrivateProfileIntA(LPCSTR section, LPCSTR key, INT fallback, LPCSTR file) {
-  std::string to = ProfileA(__builtin_return_address(0), "GetPrivateProfileIntA", file);
-  return GetPrivateProfileIntA(section, key, fallback, to.c_str());
-}
-UINT WINAPI OwnGetPrivateProfileIntW(LPCWSTR section, LPCWSTR key, INT fallback, LPCWSTR file) {
-  std::wstring to = ProfileW(__builtin_return_address(0), "GetPrivateProfileIntW", file);
-  return GetPrivateProfileIntW(section, key, fallback, to.c_str());
-}
-DWORD WINAPI OwnGetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR fallback, LPSTR out,
-                                         DWORD size, LPCSTR file) {
-  std::string to = ProfileA(__builtin_return_address(0), "GetPrivateProfileStringA", file);
-  return GetPrivateProfileStringA(section, key, fallback, out, size, to.c_str());
-}
-DWORD WINAPI OwnGetPrivateProfileStringW(LPCWSTR section, LPCWSTR key, LPCWSTR fallback, LPWSTR out,
-                                         DWORD size, LPCWSTR file) {
-  std::wstring to = ProfileW(__builtin_return_address(0), "GetPrivateProfileStringW", file);
-  return GetPrivateProfileStringW(section, key, fallback, out, size, to.c_str());
-}
-DWORD WINAPI OwnGetPrivateProfileSectionA(LPCSTR section, LPSTR out, DWORD size, LPCSTR file) {
-  std::string to = ProfileA(__builtin_return_address(0), "GetPrivateProfileSectionA", file);
-  return GetPrivateProfileSectionA(section, out, size, to.c_str());
-}
-DWORD WINAPI OwnGetPrivateProfileSectionW(LPCWSTR section, LPWSTR out, DWORD size, LPCWSTR file) {
-  std::wstring to = ProfileW(__builtin_return_address(0), "GetPrivateProfileSectionW", file);
-  return GetPrivateProfileSectionW(section, out, size, to.c_str());
-}
-DWORD WINAPI OwnGetPrivateProfileSectionNamesA(LPSTR out, DWORD size, LPCSTR file) {
-  std::string to = ProfileA(__builtin_return_address(0), "GetPrivateProfileSectionNamesA", file);
-  return GetPrivateProfileSectionNamesA(out, size, to.c_str());
-}
-DWORD WINAPI OwnGetPrivateProfileSectionNamesW(LPWSTR out, DWORD size, LPCWSTR file) {
-  std::wstring to = ProfileW(__builtin_return_address(0), "GetPrivateProfileSectionNamesW", file);
-  return GetPrivateProfileSectionNamesW(out, size, to.c_str());
-}
-BOOL WINAPI OwnGetPrivateProfileStructA(LPCSTR section, LPCSTR key, LPVOID data, UINT size,
-                                        LPCSTR file) {
-  std::string to = ProfileA(__builtin_return_address(0), "GetPrivateProfileStructA", file);
-  return GetPrivateProfileStructA(section, key, data, size, to.c_str());
-}
-BOOL WINAPI OwnGetPrivateProfileStructW(LPCWSTR section, LPCWSTR key, LPVOID data, UINT size,
-                                        LPCWSTR file) {
-  std::wstring to = ProfileW(__builtin_return_address(0), "GetPrivateProfileStructW", file);
-  return GetPrivateProfileStructW(section, key, data, size, to.c_str());
-}
-BOOL WINAPI OwnWritePrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR value, LPCSTR file) {
-  std::string to = ProfileA(__builtin_return_address(0), "WritePrivateProfileStringA", file);
-  return WritePrivateProfileStringA(section, key, value, to.c_str());
-}
-BOOL WINAPI OwnWritePrivateProfileStringW(LPCWSTR section, LPCWSTR key, LPCWSTR value,
-                                          LPCWSTR file) {
-  std::wstring to = ProfileW(__builtin_return_address(0), "WritePrivateProfileStringW", file);
-  return WritePrivateProfileStringW(section, key, value, to.c_str());
-}
-BOOL WINAPI OwnWritePrivateProfileSectionA(LPCSTR section, LPCSTR text, LPCSTR file) {
-  std::string to = ProfileA(__builtin_return_address(0), "WritePrivateProfileSectionA", file);
-  return WritePrivateProfileSectionA(section, text, to.c_str());
-}
-BOOL WINAPI OwnWritePrivateProfileSectionW(LPCWSTR section, LPCWSTR text, LPCWSTR file) {
-  std::wstring to = ProfileW(__builtin_return_address(0), "WritePrivateProfileSectionW", file);
-  return WritePrivateProfileSectionW(section, text, to.c_str());
-}
-BOOL WINAPI OwnWritePrivateProfileStructA(LPCSTR section, LPCSTR key, LPVOID data, UINT size,
-                                          LPCSTR file) {
-  std::string to = ProfileA(__builtin_return_address(0), "WritePrivateProfileStructA", file);
-  return WritePrivateProfileStructA(section, key, data, size, to.c_str());
-}
-BOOL WINAPI OwnWritePrivateProfileStructW(LPCWSTR section, LPCWSTR key, LPVOID data, UINT size,
-                                          LPCWSTR file) {
-  std::wstring to = ProfileW(__builtin_return_address(0), "WritePrivateProfileStructW", file);
-  return WritePrivateProfileStructW(section, key, data, size, to.c_str());
-}
-
-HANDLE WINAPI OwnCreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
-                             DWORD disposition, DWORD flags, HANDLE model) {
-  auto to = FileA(__builtin_return_address(0), "CreateFileA", path);
-  return CreateFileA(to.c_str(), access, share, security, disposition, flags, model);
-}
-HANDLE WINAPI OwnCreateFileW(LPCWSTR path, DWORD access, DWORD share,
-                             LPSECURITY_ATTRIBUTES security, DWORD disposition, DWORD flags,
-                             HANDLE model) {
-  auto to = FileW(__builtin_return_address(0), "CreateFileW", path);
-  return CreateFileW(to.c_str(), access, share, security, disposition, flags, model);
-}
-DWORD WINAPI OwnGetFileAttributesA(LPCSTR path) {
-  return GetFileAttributesA(FileA(__builtin_return_address(0), "GetFileAttributesA", path).c_str());
-}
-DWORD WINAPI OwnGetFileAttributesW(LPCWSTR path) {
-  return GetFileAttributesW(FileW(__builtin_return_address(0), "GetFileAttributesW", path).c_str());
-}
-BOOL WINAPI OwnGetFileAttributesExA(LPCSTR path, GET_FILEEX_INFO_LEVELS level, LPVOID out) {
-  auto to = FileA(__builtin_return_address(0), "GetFileAttributesExA", path);
-  return GetFileAttributesExA(to.c_str(), level, out);
-}
-BOOL WINAPI OwnGetFileAttributesExW(LPCWSTR path, GET_FILEEX_INFO_LEVELS level, LPVOID out) {
-  auto to = FileW(__builtin_return_address(0), "GetFileAttributesExW", path);
-  return GetFileAttributesExW(to.c_str(), level, out);
-}
-BOOL WINAPI OwnSetFileAttributesA(LPCSTR path, DWORD attributes) {
-  auto to = FileA(__builtin_return_address(0), "SetFileAttributesA", path);
-  return SetFileAttributesA(to.c_str(), attributes);
-}
-BOOL WINAPI OwnSetFileAttributesW(LPCWSTR path, DWORD attributes) {
-  auto to = FileW(__builtin_return_address(0), "SetFileAttributesW", path);
-  return SetFileAttributesW(to.c_str(), attributes);
-}
-BOOL WINAPI OwnDeleteFileA(LPCSTR path) {
-  return DeleteFileA(FileA(__builtin_return_address(0), "DeleteFileA", path).c_str());
-}
-BOOL WINAPI OwnDeleteFileW(LPCWSTR path) {
-  return DeleteFileW(FileW(__builtin_return_address(0), "DeleteFileW", path).c_str());
-}
-BOOL WINAPI OwnMoveFileA(LPCSTR from, LPCSTR to) {
-  void* caller = __builtin_return_address(0);
-  return MoveFileA(FileA(caller, "MoveFileA", from).c_str(),
-                   FileA(caller, "MoveFileA", to).c_str());
-}
-BOOL WINAPI OwnMoveFileW(LPCWSTR from, LPCWSTR to) {
-  void* caller = __builtin_return_address(0);
-  return MoveFileW(FileW(caller, "MoveFileW", from).c_str(),
-                   FileW(caller, "MoveFileW", to).c_str());
-}
-BOOL WINAPI OwnMoveFileExA(LPCSTR from, LPCSTR to, DWORD flags) {
-  void* caller = __builtin_return_address(0);
-  return MoveFileExA(FileA(caller, "MoveFileExA", from).c_str(),
-                     FileA(caller, "MoveFileExA", to).c_str(), flags);
-}
-BOOL WINAPI OwnMoveFileExW(LPCWSTR from, LPCWSTR to, DWORD flags) {
-  void* caller = __builtin_return_address(0);
-  return MoveFileExW(FileW(caller, "MoveFileExW", from).c_str(),
-                     FileW(caller, "MoveFileExW", to).c_str(), flags);
-}
-BOOL WINAPI OwnCopyFileA(LPCSTR from, LPCSTR to, BOOL keep) {
-  void* caller = __builtin_return_address(0);
-  return CopyFileA(FileA(caller, "CopyFileA", from).c_str(), FileA(caller, "CopyFileA", to).c_str(),
-                   keep);
-}
-BOOL WINAPI OwnCopyFileW(LPCWSTR from, LPCWSTR to, BOOL keep) {
-  void* caller = __builtin_return_address(0);
-  return CopyFileW(FileW(caller, "CopyFileW", from).c_str(), FileW(caller, "CopyFileW", to).c_str(),
-                   keep);
-}
-HANDLE WINAPI OwnFindFirstFileA(LPCSTR path, LPWIN32_FIND_DATAA found) {
-  return FindFirstFileA(FileA(__builtin_return_address(0), "FindFirstFileA", path).c_str(), found);
-}
-HANDLE WINAPI OwnFindFirstFileW(LPCWSTR path, LPWIN32_FIND_DATAW found) {
-  return FindFirstFileW(FileW(__builtin_return_address(0), "FindFirstFileW", path).c_str(), found);
-}
-HFILE WINAPI OwnOpenFile(LPCSTR path, LPOFSTRUCT state, UINT style) {
-  return OpenFile(FileA(__builtin_return_address(0), "OpenFile", path).c_str(), state, style);
-}
-HFILE WINAPI Own_lopen(LPCSTR path, int mode) {
-  return _lopen(FileA(__builtin_return_address(0), "_lopen", path).c_str(), mode);
-}
-HFILE WINAPI Own_lcreat(LPCSTR path, int attributes) {
-  return _lcreat(FileA(__builtin_return_address(0), "_lcreat", path).c_str(), attributes);
-}
-
-FARPROC WINAPI OwnGetProcAddress(HMODULE module, LPCSTR name);
-
-template <typename Fn>
-FARPROC AsProc(Fn* function) {
-  return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(function));
-}
-
-struct Bound {
-  const char* name;
-  FARPROC own;
-};
-const Bound kBound[] = {
-    {"GetPrivateProfileIntA", AsProc(OwnGetPrivateProfileIntA)},
-    {"GetPrivateProfileIntW", AsProc(OwnGetPrivateProfileIntW)},
-    {"GetPrivateProfileStringA", AsProc(OwnGetPrivateProfileStringA)},
-    {"GetPrivateProfileStringW", AsProc(OwnGetPrivateProfileStringW)},
-    {"GetPrivateProfileSectionA", AsProc(OwnGetPrivateProfileSectionA)},
-    {"GetPrivateProfileSectionW", AsProc(OwnGetPrivateProfileSectionW)},
-    {"GetPrivateProfileSectionNamesA", AsProc(OwnGetPrivateProfileSectionNamesA)},
-    {"GetPrivateProfileSectionNamesW", AsProc(OwnGetPrivateProfileSectionNamesW)},
-    {"GetPrivateProfileStructA", AsProc(OwnGetPrivateProfileStructA)},
-    {"GetPrivateProfileStructW", AsProc(OwnGetPrivateProfileStructW)},
-    {"WritePrivateProfileStringA", AsProc(OwnWritePrivateProfileStringA)},
-    {"WritePrivateProfileStringW", AsProc(OwnWritePrivateProfileStringW)},
-    {"WritePrivateProfileSectionA", AsProc(OwnWritePrivateProfileSectionA)},
-    {"WritePrivateProfileSectionW", AsProc(OwnWritePrivateProfileSectionW)},
-    {"WritePrivateProfileStructA", AsProc(OwnWritePrivateProfileStructA)},
-    {"WritePrivateProfileStructW", AsProc(OwnWritePrivateProfileStructW)},
-    {"CreateFileA", AsProc(OwnCreateFileA)},
-    {"CreateFileW", AsProc(OwnCreateFileW)},
-    {"GetFileAttributesA", AsProc(OwnGetFileAttributesA)},
-    {"GetFileAttributesW", AsProc(OwnGetFileAttributesW)},
-    {"GetFileAttributesExA", AsProc(OwnGetFileAttributesExA)},
-    {"GetFileAttributesExW", AsProc(OwnGetFileAttributesExW)},
-    {"SetFileAttributesA", AsProc(OwnSetFileAttributesA)},
-    {"SetFileAttributesW", AsProc(OwnSetFileAttributesW)},
-    {"DeleteFileA", AsProc(OwnDeleteFileA)},
-    {"DeleteFileW", AsProc(OwnDeleteFileW)},
-    {"MoveFileA", AsProc(OwnMoveFileA)},
-    {"MoveFileW", AsProc(OwnMoveFileW)},
-    {"MoveFileExA", AsProc(OwnMoveFileExA)},
-    {"MoveFileExW", AsProc(OwnMoveFileExW)},
-    {"CopyFileA", AsProc(OwnCopyFileA)},
-    {"CopyFileW", AsProc(OwnCopyFileW)},
-    {"FindFirstFileA", AsProc(OwnFindFirstFileA)},
-    {"FindFirstFileW", AsProc(OwnFindFirstFileW)},
-    {"OpenFile", AsProc(OwnOpenFile)},
-    {"_lopen", AsProc(Own_lopen)},
-    {"_lcreat", AsProc(Own_lcreat)},
-    {"GetProcAddress", AsProc(OwnGetProcAddress)},
-};
-
-FARPROC OwnFor(const char* name) {
-  for (const Bound& bound : kBound) {
-    if (strcmp(bound.name, name) == 0) return bound.own;
+void CALLBACK OnLoaderEvent(ULONG reason, const LoaderNotification* data, void*) {
+  if (reason != kModuleLoaded) {
+    Forget(reinterpret_cast<DWORD>(data->base));
+    return;
   }
-  return nullptr;
+  // The copy's own file is the copy's; what the loader brings with it is
+  // bound for VELCNFG.INI names only, as any other module.
+  int copy = static_cast<int>(Tls(g_redirect.loading)) - 1;
+  std::wstring name(data->baseName->buffer, data->baseName->length / sizeof(wchar_t));
+  const auto* loadingName = static_cast<const std::wstring*>(TlsGetValue(g_redirect.loadingName));
+  bool own = copy >= 0 && loadingName != nullptr &&
+             CompareStringOrdinal(name.c_str(), static_cast<int>(name.size()), loadingName->c_str(),
+                                  static_cast<int>(loadingName->size()), TRUE) == CSTR_EQUAL;
+  Bind(static_cast<HMODULE>(data->base), data->size, own ? copy : kShared, name.c_str());
 }
 
-// A slot the loader already filled holds the platform's function.
-FARPROC OwnForAddress(DWORD address) {
-  HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
-  for (const Bound& bound : kBound) {
-    if (reinterpret_cast<DWORD>(GetProcAddress(kernel, bound.name)) == address) return bound.own;
+std::wstring ModuleFileName(HMODULE module) {
+  wchar_t path[MAX_PATH];
+  DWORD length = GetModuleFileNameW(module, path, MAX_PATH);
+  std::wstring text(path, length < MAX_PATH ? length : 0);
+  return text.substr(text.find_last_of(L'\\') + 1);
+}
+
+int ThreadCopy() {
+  int copy = static_cast<int>(Tls(g_redirect.current)) - 1;
+  return copy < 0 ? 0 : copy;
+}
+
+std::wstring ThreadPrivateFile() { return PrivatePath(ThreadCopy(), kSettingsName); }
+
+// Printed at once and on the error stream, which no quiet run silences.
+void RecordRealOpen(void* caller, const char* function, const std::wstring& path,
+                    const std::string& change) {
+  EnterCriticalSection(&g_redirect.lock);
+  const Binding* binding = BindingAt(reinterpret_cast<DWORD>(caller));
+  std::wstring module = binding != nullptr ? binding->name : L"a module the host did not bind";
+  LeaveCriticalSection(&g_redirect.lock);
+  for (int i = 0; i < 4 && binding == nullptr; ++i) {
+    DWORD base = reinterpret_cast<DWORD>(g_redirect.platform[i]);
+    if (reinterpret_cast<DWORD>(caller) - base < ImageSize(g_redirect.platform[i])) {
+      module = g_redirect.platformNames[i];
+    }
   }
-  return nullptr;
+  std::string open = Utf8FromWide(path.c_str()) + " for " + change + " by " + function + " from " +
+                     Utf8FromWide(module.c_str());
+  PrintError("%s %s\n", g_redirect.openedLine, open.c_str());
+  EnterCriticalSection(&g_redirect.lock);
+  CopyRecord& record = g_redirect.copies[ThreadCopy()];
+  if (record.realOpen.empty()) record.realOpen = open;
+  LeaveCriticalSection(&g_redirect.lock);
 }
 
-FARPROC WINAPI OwnGetProcAddress(HMODULE module, LPCSTR name) {
-  FARPROC found = GetProcAddress(module, name);
-  if (found == nullptr || IS_INTRESOURCE(name)) return found;
-  FARPROC own = OwnFor(name);
-  return own != nullptr ? own : found;
+void BindLoadedModules() {
+  constexpr DWORD kMost = 512;
+  HMODULE modules[kMost];
+  DWORD bytes = 0;
+  if (!EnumProcessModules(GetCurrentProcess(), modules, sizeof modules, &bytes)) return;
+  DWORD count = bytes / static_cast<DWORD>(sizeof(HMODULE));
+  for (DWORD i = 0; i < count && i < kMost; ++i) {
+    Bind(modules[i], ImageSize(modules[i]), kShared, ModuleFileName(modules[i]).c_str());
+  }
 }
 
-// A slot of the platform's function, or one still named for it, gets the host's.
-FARPROC Replacement(const char* name, DWORD current) {
-  FARPROC own = OwnForAddress(current);
-  return own != nullptr || name == nullptr ? own : OwnFor(name);
+// The folder as an ANSI function can be given it: as it is, else its short name.
+bool AnsiSafeFolder(const std::wstring& folder, std::wstring* safe, std::string* error) {
+  std::string ansi;
+  if (AnsiFromWide(folder, &ansi)) {
+    *safe = folder;
+    return true;
+  }
+  wchar_t shortName[MAX_PATH];
+  DWORD length = GetShortPathNameW(folder.c_str(), shortName, MAX_PATH);
+  if (length > 0 && length < MAX_PATH && AnsiFromWide(std::wstring(shortName, length), &ansi)) {
+    *safe = std::wstring(shortName, length);
+    return true;
+  }
+  *error = "the private folder " + Utf8FromWide(folder.c_str()) +
+           " cannot be named in this computer's ANSI code page, not even by its short name, so "
+           "the plug-in's settings calls could not be sent there";
+  return false;
 }
 
 }  // namespace
 
-void RedirectSettingsInto(const std::wstring& folder) {
+bool RedirectSettingsInto(const std::wstring& folder, const std::vector<std::wstring>& realFiles,
+                          const char* openedLine, std::string* error) {
+  if (!AnsiSafeFolder(folder, &g_redirect.folder, error)) return false;
+  auto registerNotification = reinterpret_cast<RegisterNotification>(reinterpret_cast<void (*)()>(
+      GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "LdrRegisterDllNotification")));
+  if (registerNotification == nullptr) {
+    *error = "this system's loader offers no notification of a module being loaded";
+    return false;
+  }
   InitializeCriticalSection(&g_redirect.lock);
-  g_redirect.folder = folder;
+  g_redirect.loading = TlsAlloc();
+  g_redirect.loadingName = TlsAlloc();
+  g_redirect.current = TlsAlloc();
+  g_redirect.platform[0] = GetModuleHandleW(L"ntdll.dll");
+  g_redirect.platform[1] = GetModuleHandleW(L"kernel32.dll");
+  g_redirect.platform[2] = GetModuleHandleW(L"kernelbase.dll");
+  g_redirect.platform[3] = GetModuleHandleW(nullptr);
+  for (int i = 0; i < 4; ++i) g_redirect.platformNames[i] = ModuleFileName(g_redirect.platform[i]);
+  FindBoundFunctions(Redirected);
+  g_redirect.watching = !realFiles.empty();
+  g_redirect.openedLine = openedLine;
+  if (g_redirect.watching)
+    WatchRealFileOpens(realFiles, RealOpenSink{ThreadPrivateFile, RecordRealOpen});
+  BindLoadedModules();
+  void* cookie = nullptr;
+  if (registerNotification(0, OnLoaderEvent, nullptr, &cookie) < 0) {
+    *error = "the loader refused the host's notification of a module being loaded";
+    return false;
+  }
+  return true;
 }
 
 std::wstring BoundSettingsFile(int copy) {
   return g_redirect.folder.empty() ? std::wstring() : PrivatePath(copy, kSettingsName);
 }
 
-void BindSettingsCalls(HMODULE module, int copy) {
+void BeginBoundLoad(int copy, const std::wstring* fileName) {
   if (g_redirect.folder.empty()) return;
-  EnterCriticalSection(&g_redirect.lock);
-  g_redirect.bindings.push_back(Binding{module, GetCurrentThreadId(), copy, {}, std::string()});
-  LeaveCriticalSection(&g_redirect.lock);
-  RewriteImportSlots(module, Replacement);
+  TlsSetValue(g_redirect.loading, reinterpret_cast<void*>(static_cast<UINT_PTR>(copy + 1)));
+  TlsSetValue(g_redirect.loadingName, const_cast<std::wstring*>(fileName));
+  TlsSetValue(g_redirect.current, reinterpret_cast<void*>(static_cast<UINT_PTR>(copy + 1)));
 }
 
-std::string UnbindSettingsCalls(HMODULE module) {
+std::string EndBoundLoad(HMODULE module) {
   if (g_redirect.folder.empty()) return std::string();
-  std::string wrong;
+  int copy = static_cast<int>(Tls(g_redirect.loading)) - 1;
+  TlsSetValue(g_redirect.loading, nullptr);
+  TlsSetValue(g_redirect.loadingName, nullptr);
+  if (module == nullptr) return std::string();
   EnterCriticalSection(&g_redirect.lock);
-  std::vector<Binding>& bindings = g_redirect.bindings;
-  for (auto binding = bindings.begin(); binding != bindings.end(); ++binding) {
-    if (binding->module != module) continue;
-    wrong = binding->wrongName;
-    bindings.erase(binding);
-    break;
+  const Binding* binding = BindingAt(reinterpret_cast<DWORD>(module));
+  bool bound = binding != nullptr && binding->copy == copy;
+  std::string failure = bound ? binding->rewrite.failure : std::string();
+  int unfilled = bound ? binding->rewrite.unfilled : 0;
+  LeaveCriticalSection(&g_redirect.lock);
+  // Loaded already (no notification), or mapped before its slots were filled.
+  if (!bound || unfilled > 0) {
+    Bind(module, ImageSize(module), copy, ModuleFileName(module).c_str());
+    EnterCriticalSection(&g_redirect.lock);
+    const Binding* now = BindingAt(reinterpret_cast<DWORD>(module));
+    if (now != nullptr) failure = now->rewrite.failure;
+    LeaveCriticalSection(&g_redirect.lock);
+  }
+  return failure;
+}
+
+size_t SettingsCallMark(int copy) {
+  if (g_redirect.folder.empty()) return 0;
+  EnterCriticalSection(&g_redirect.lock);
+  size_t mark = g_redirect.copies[copy].total;
+  LeaveCriticalSection(&g_redirect.lock);
+  return mark;
+}
+
+size_t SettingsWriteCount(int copy) {
+  if (g_redirect.folder.empty()) return 0;
+  EnterCriticalSection(&g_redirect.lock);
+  size_t writes = g_redirect.copies[copy].writes;
+  LeaveCriticalSection(&g_redirect.lock);
+  return writes;
+}
+
+std::string SettingsCallsSince(int copy, size_t mark) {
+  if (g_redirect.folder.empty()) return std::string();
+  std::string calls;
+  EnterCriticalSection(&g_redirect.lock);
+  const CopyRecord& record = g_redirect.copies[copy];
+  size_t kept = record.calls.size();
+  size_t since = record.total - mark < kept ? kept - (record.total - mark) : 0;
+  for (size_t i = since; i < kept; ++i) {
+    if (calls.find(record.calls[i]) != std::string::npos) continue;
+    calls += (calls.empty() ? "" : ", ") + record.calls[i];
   }
   LeaveCriticalSection(&g_redirect.lock);
-  return wrong;
+  return calls;
+}
+
+SettingsVerdict UnbindSettingsCalls(int copy) {
+  if (g_redirect.folder.empty()) return SettingsVerdict{};
+  EnterCriticalSection(&g_redirect.lock);
+  const CopyRecord& record = g_redirect.copies[copy];
+  SettingsVerdict verdict = {record.wrongName, record.realOpen};
+  g_redirect.copies.erase(copy);
+  LeaveCriticalSection(&g_redirect.lock);
+  return verdict;
 }

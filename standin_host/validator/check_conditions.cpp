@@ -1,5 +1,6 @@
 #include "standin_host/validator/check_conditions.h"
 
+#include "standin_host/hosting/plugin_copy.h"
 #include "standin_host/system/child_process.h"
 #include "standin_host/system/console.h"
 #include "standin_host/validator/check_support.h"
@@ -68,13 +69,14 @@ bool CheckWorkerThreads(const Options& options) {
 bool CheckForeignResourceScope(const Options& options) {
   ProblemList problemList = {0, 0};
   std::wstring path = ProgramFolder() + kNoNameModule;
-  HMODULE foreign = LoadLibraryW(path.c_str());
+  std::string failure;
+  HMODULE foreign = LoadPluginCopy(path, 0, &problemList, &failure);
   char probe[64];
   if (foreign == nullptr || LoadStringA(foreign, 1, probe, sizeof probe) != 0) {
     ReportProblem(&problemList,
-                  "the validator's module without a command name is missing or wrong: %s",
-                  Utf8FromWide(path.c_str()).c_str());
-    if (foreign != nullptr) FreeLibrary(foreign);
+                  "the validator's module without a command name is missing or wrong: %s%s%s",
+                  Utf8FromWide(path.c_str()).c_str(), failure.empty() ? "" : ": ", failure.c_str());
+    if (foreign != nullptr) FreePluginCopy(foreign, 0, &problemList);
     return false;
   }
   DialogScript none = {{}, DialogEnding::kCancel, std::wstring()};
@@ -97,7 +99,7 @@ bool CheckForeignResourceScope(const Options& options) {
     }
     EndSession(&session, &problemList);
   }
-  FreeLibrary(foreign);
+  FreePluginCopy(foreign, 0, &problemList);
   return problemList.problems == 0;
 }
 

@@ -3,6 +3,7 @@
 #include <string.h>
 
 #include "host/plugin_interfaces.h"
+#include "standin_host/hosting/plugin_copy.h"
 #include "standin_host/system/console.h"
 #include "standin_host/validator/check_support.h"
 
@@ -16,15 +17,16 @@ DialogScript CancelWhenReady() { return DialogScript{{}, DialogEnding::kCancel, 
 
 // With the first copy loaded; its own problem when the copy does not load.
 bool CopyLoads(const std::wstring& path, ProblemList* problemList) {
-  HMODULE module = LoadLibraryW(path.c_str());
+  std::string failure;
+  HMODULE module = LoadPluginCopy(path, 1, problemList, &failure);
   if (module == nullptr) {
     ReportProblem(problemList,
                   "expected a copy under another file name to load beside the first; loading "
-                  "%s failed with error %lu",
-                  Utf8FromWide(path.c_str()).c_str(), GetLastError());
+                  "%s failed: %s",
+                  Utf8FromWide(path.c_str()).c_str(), failure.c_str());
     return false;
   }
-  FreeLibrary(module);
+  FreePluginCopy(module, 1, problemList);
   return true;
 }
 
@@ -150,10 +152,9 @@ bool CheckFile(const Options& options) {
     ReportProblem(&problemList, "expected a 32-bit Windows DLL (PE32, i386); %s", reason.c_str());
     return false;
   }
-  HMODULE module = LoadLibraryW(path);
+  HMODULE module = LoadPluginCopy(path, 0, &problemList, &reason);
   if (module == nullptr) {
-    ReportProblem(&problemList, "expected the DLL to load; LoadLibrary failed with error %lu",
-                  GetLastError());
+    ReportProblem(&problemList, "expected the DLL to load; %s", reason.c_str());
     return false;
   }
   PluginExports exports;
@@ -169,7 +170,7 @@ bool CheckFile(const Options& options) {
     Balanced(&host);  // what it finds goes to the host's problem list
     problemList.problems += host.problemList.problems;
   }
-  FreeLibrary(module);
+  FreePluginCopy(module, 0, &problemList);
   return problemList.problems == 0;
 }
 

@@ -18,6 +18,25 @@ Fn Real(const char* module, const char* name) {
   return reinterpret_cast<Fn>(GetProcAddress(GetModuleHandleA(module), name));
 }
 
+// A function found in KERNEL32's export table by the module itself, as a
+// delay-load helper does, past any import slot a host may bind.
+[[maybe_unused]] void* Exported(const char* name) {
+  auto* base = reinterpret_cast<BYTE*>(GetModuleHandleA("kernel32.dll"));
+  auto* dos = reinterpret_cast<IMAGE_DOS_HEADER*>(base);
+  auto* nt = reinterpret_cast<IMAGE_NT_HEADERS32*>(base + dos->e_lfanew);
+  const IMAGE_DATA_DIRECTORY& table = nt->OptionalHeader.DataDirectory[0];
+  auto* exports = reinterpret_cast<IMAGE_EXPORT_DIRECTORY*>(base + table.VirtualAddress);
+  auto* names = reinterpret_cast<DWORD*>(base + exports->AddressOfNames);
+  auto* ordinals = reinterpret_cast<WORD*>(base + exports->AddressOfNameOrdinals);
+  auto* functions = reinterpret_cast<DWORD*>(base + exports->AddressOfFunctions);
+  for (DWORD i = 0; i < exports->NumberOfNames; ++i) {
+    if (lstrcmpA(reinterpret_cast<char*>(base + names[i]), name) == 0) {
+      return base + functions[ordinals[i]];
+    }
+  }
+  return nullptr;
+}
+
 void RewriteVersionKey() {
   WritePrivateProfileStringA("VELConfigData", "version", "1", "VELCNFG.INI");
 }
@@ -219,12 +238,30 @@ constexpr InstanceDestroyHook SettingsToolDestroyHook = RegistrationDestroyHook;
 #define SettingsToolDestroyHook(instance) UnusedDestroyHook(instance)
 #include "plugin/module/class_table.cpp"
 
-#elif defined(FAULTY_LOOKS_UP_PROFILE) || defined(FAULTY_NAMES_OWN_FOLDER)
+#elif defined(FAULTY_LOOKS_UP_PROFILE) || defined(FAULTY_NAMES_OWN_FOLDER) || \
+    defined(FAULTY_SPELLS_WINDOWS_FILE)
 // Right behaviour by a road of its own: the profile functions looked up by
 // name at each call, and (NAMES_OWN_FOLDER) the file named by a full path
-// beside the module instead of the bare name.
+// beside the module instead of the bare name, or (SPELLS_WINDOWS_FILE) the
+// Windows folder's file in a new spelling at each call, as the file system
+// reads them all alike.
 const char* FileFor(const char* file) {
-#if defined(FAULTY_NAMES_OWN_FOLDER)
+#if defined(FAULTY_SPELLS_WINDOWS_FILE)
+  static const char* const kSpellings[] = {"\\\\?\\%s\\VELCNFG.INI", "%s/velcnfg.ini.",
+                                           "%s\\VELCNFG.INI::$DATA", "%s\\..\\%s\\VELCNFG.INI  ",
+                                           "\\??\\%s\\Velcnfg.Ini:$DATA"};
+  static int next = 0;
+  static char path[MAX_PATH * 2];
+  char folder[MAX_PATH];
+  GetWindowsDirectoryA(folder, MAX_PATH);
+  const char* name = folder + lstrlenA(folder);
+  while (name > folder && name[-1] != '\\') --name;
+  const char* spelling = kSpellings[next++ % 5];
+  // The fourth climbs out of the folder and back in by its own name.
+  wsprintfA(path, spelling, folder, name);
+  (void)file;
+  return path;
+#elif defined(FAULTY_NAMES_OWN_FOLDER)
   static char path[MAX_PATH];
   DWORD length = GetModuleFileNameA(ModuleHandle, path, MAX_PATH);
   while (length > 0 && path[length - 1] != '\\') --length;
@@ -281,22 +318,6 @@ delay_import_descriptor:
 )");
 extern "C" void* g_delaySlots[2] asm("delay_slots");
 
-void* Exported(const char* name) {
-  auto* base = reinterpret_cast<BYTE*>(GetModuleHandleA("kernel32.dll"));
-  auto* dos = reinterpret_cast<IMAGE_DOS_HEADER*>(base);
-  auto* nt = reinterpret_cast<IMAGE_NT_HEADERS32*>(base + dos->e_lfanew);
-  const IMAGE_DATA_DIRECTORY& table = nt->OptionalHeader.DataDirectory[0];
-  auto* exports = reinterpret_cast<IMAGE_EXPORT_DIRECTORY*>(base + table.VirtualAddress);
-  auto* names = reinterpret_cast<DWORD*>(base + exports->AddressOfNames);
-  auto* ordinals = reinterpret_cast<WORD*>(base + exports->AddressOfNameOrdinals);
-  auto* functions = reinterpret_cast<DWORD*>(base + exports->AddressOfFunctions);
-  for (DWORD i = 0; i < exports->NumberOfNames; ++i) {
-    if (lstrcmpA(reinterpret_cast<char*>(base + names[i]), name) == 0) {
-      return base + functions[ordinals[i]];
-    }
-  }
-  return nullptr;
-}
 extern "C" UINT WINAPI ResolveGetInt(LPCSTR section, LPCSTR key, INT fallback, LPCSTR file) {
   g_delaySlots[0] = Exported("GetPrivateProfileIntA");
   return reinterpret_cast<decltype(&GetPrivateProfileIntA)>(g_delaySlots[0])(section, key, fallback,
@@ -307,6 +328,245 @@ extern "C" BOOL WINAPI ResolveWrite(LPCSTR section, LPCSTR key, LPCSTR value, LP
   return reinterpret_cast<decltype(&WritePrivateProfileStringA)>(g_delaySlots[1])(section, key,
                                                                                   value, file);
 }
+
+#elif defined(FAULTY_WRITES_AROUND_BINDING)
+// OK's write made through the platform's function found in the export table:
+// no import slot of the module's own leads to it.
+extern "C" BOOL WINAPI UnboundWrite(LPCSTR section, LPCSTR key, LPCSTR value, LPCSTR file) {
+  return reinterpret_cast<decltype(&WritePrivateProfileStringA)>(
+      Exported("WritePrivateProfileStringA"))(section, key, value, file);
+}
+extern "C" void* g_writeSlot asm("__imp__WritePrivateProfileStringA@16") =
+    reinterpret_cast<void*>(UnboundWrite);
+
+#elif defined(FAULTY_LOOKS_UP_ON_LOAD) || defined(FAULTY_LOOKS_UP_BY_ORDINAL)
+// Right behaviour by a road of its own: the two profile functions looked up
+// once, as the module loads (by name, or by the ordinal kernel32's export
+// table gives the name), and every later call made through the kept pointers.
+decltype(&GetPrivateProfileIntA) g_getInt = nullptr;
+decltype(&WritePrivateProfileStringA) g_write = nullptr;
+
+FARPROC LookUp(const char* name) {
+  HMODULE kernel = GetModuleHandleA("kernel32.dll");
+#if defined(FAULTY_LOOKS_UP_BY_ORDINAL)
+  auto* base = reinterpret_cast<BYTE*>(kernel);
+  auto* nt = reinterpret_cast<IMAGE_NT_HEADERS32*>(
+      base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
+  auto* exports = reinterpret_cast<IMAGE_EXPORT_DIRECTORY*>(
+      base + nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT].VirtualAddress);
+  auto* names = reinterpret_cast<DWORD*>(base + exports->AddressOfNames);
+  auto* ordinals = reinterpret_cast<WORD*>(base + exports->AddressOfNameOrdinals);
+  for (DWORD i = 0; i < exports->NumberOfNames; ++i) {
+    if (lstrcmpA(reinterpret_cast<char*>(base + names[i]), name) != 0) continue;
+    return GetProcAddress(kernel, MAKEINTRESOURCEA(exports->Base + ordinals[i]));
+  }
+  return nullptr;
+#else
+  return GetProcAddress(kernel, name);
+#endif
+}
+extern "C" BOOL WINAPI FaultyDllMain(HINSTANCE module, DWORD reason, LPVOID reserved) {
+  if (reason == DLL_PROCESS_ATTACH) {
+    g_getInt = reinterpret_cast<decltype(g_getInt)>(LookUp("GetPrivateProfileIntA"));
+    g_write = reinterpret_cast<decltype(g_write)>(LookUp("WritePrivateProfileStringA"));
+  }
+  return DllMain(module, reason, reserved);
+}
+extern "C" UINT WINAPI KeptGetInt(LPCSTR section, LPCSTR key, INT fallback, LPCSTR file) {
+  return g_getInt(section, key, fallback, file);
+}
+extern "C" BOOL WINAPI KeptWrite(LPCSTR section, LPCSTR key, LPCSTR value, LPCSTR file) {
+  return g_write(section, key, value, file);
+}
+extern "C" void* g_getIntSlot asm("__imp__GetPrivateProfileIntA@16") =
+    reinterpret_cast<void*>(KeptGetInt);
+extern "C" void* g_writeSlot asm("__imp__WritePrivateProfileStringA@16") =
+    reinterpret_cast<void*>(KeptWrite);
+
+#elif defined(FAULTY_KEEPS_SETTINGS_WITH_CRT)
+// Right behaviour by another module: the five keys read and written through
+// the C runtime's fopen, fgets and fputs on the Windows folder's VELCNFG.INI,
+// line by line as the profile functions would (keys in place, the rest kept).
+struct File;
+struct Runtime {
+  File*(__cdecl* open)(const char* path, const char* mode);
+  char*(__cdecl* gets)(char* line, int size, File* file);
+  int(__cdecl* puts)(const char* line, File* file);
+  int(__cdecl* close)(File* file);
+};
+
+const Runtime& C() {
+  static Runtime runtime = {};
+  if (runtime.open == nullptr) {
+    HMODULE crt = LoadLibraryA("msvcrt.dll");
+    runtime.gets = reinterpret_cast<decltype(runtime.gets)>(GetProcAddress(crt, "fgets"));
+    runtime.puts = reinterpret_cast<decltype(runtime.puts)>(GetProcAddress(crt, "fputs"));
+    runtime.close = reinterpret_cast<decltype(runtime.close)>(GetProcAddress(crt, "fclose"));
+    runtime.open = reinterpret_cast<decltype(runtime.open)>(GetProcAddress(crt, "fopen"));
+  }
+  return runtime;
+}
+
+const char* SettingsPath() {
+  static char path[MAX_PATH + 16];
+  UINT length = GetWindowsDirectoryA(path, MAX_PATH);
+  lstrcpyA(path + length, "\\VELCNFG.INI");
+  return path;
+}
+
+char* Trim(char* text) {
+  while (*text == ' ' || *text == '\t') ++text;
+  int length = lstrlenA(text);
+  while (length > 0 && (text[length - 1] == ' ' || text[length - 1] == '\t' ||
+                        text[length - 1] == '\n' || text[length - 1] == '\r')) {
+    text[--length] = '\0';
+  }
+  return text;
+}
+
+// What a line is: a section's start (`name` its name), a key (`name`,
+// `value`), or neither. The line is cut up in place.
+enum LineKind { kOther, kSection, kKey };
+LineKind Parse(char* line, char** name, char** value) {
+  char* text = Trim(line);
+  if (*text == '[') {
+    char* end = text + 1;
+    while (*end != '\0' && *end != ']') ++end;
+    *end = '\0';
+    *name = text + 1;
+    return kSection;
+  }
+  char* equals = text;
+  while (*equals != '\0' && *equals != '=') ++equals;
+  if (*equals != '=' || *text == ';') return kOther;
+  *equals = '\0';
+  *name = Trim(text);
+  *value = Trim(equals + 1);
+  return kKey;
+}
+
+// As the platform reads a number: sign, a base prefix (0x, 0o, 0b), then the
+// digits of that base, wrapping at 32 bits.
+UINT Number(const char* text) {
+  bool negative = *text == '-';
+  if (*text == '-' || *text == '+') ++text;
+  UINT base = 10;
+  if (text[0] == '0' && (text[1] | 0x20) == 'x') base = 16;
+  if (text[0] == '0' && (text[1] | 0x20) == 'o') base = 8;
+  if (text[0] == '0' && (text[1] | 0x20) == 'b') base = 2;
+  if (base != 10) text += 2;
+  UINT value = 0;
+  for (;; ++text) {
+    char c = static_cast<char>(*text | 0x20);
+    UINT digit = c >= '0' && c <= '9'   ? static_cast<UINT>(c - '0')
+                 : c >= 'a' && c <= 'f' ? static_cast<UINT>(c - 'a' + 10)
+                                        : 99;
+    if (digit >= base) break;
+    value = value * base + digit;
+  }
+  return negative ? 0u - value : value;
+}
+
+// The whole file through fgets, its lines then split at any line end (a
+// lone carriage return too, as the profile functions split them).
+char g_text[32768];
+char g_out[32768];
+bool ReadAll() {
+  g_text[0] = '\0';
+  File* file = C().open(SettingsPath(), "r");
+  if (file == nullptr) return false;
+  int length = 0;
+  while (length < static_cast<int>(sizeof g_text) - 1 &&
+         C().gets(g_text + length, static_cast<int>(sizeof g_text) - length, file) != nullptr) {
+    length += lstrlenA(g_text + length);
+  }
+  C().close(file);
+  return true;
+}
+
+// The next line of `*at` copied to `line`; false at the end.
+bool NextLine(const char** at, char* line, int size) {
+  if (**at == '\0') return false;
+  int length = 0;
+  while (**at != '\0' && **at != '\r' && **at != '\n') {
+    if (length < size - 1) line[length++] = **at;
+    ++*at;
+  }
+  line[length] = '\0';
+  if (**at == '\r' && (*at)[1] == '\n') ++*at;
+  if (**at != '\0') ++*at;
+  return true;
+}
+
+extern "C" UINT WINAPI RuntimeGetInt(LPCSTR section, LPCSTR key, INT fallback, LPCSTR) {
+  if (!ReadAll()) return static_cast<UINT>(fallback);
+  const char* at = g_text;
+  char line[1024];
+  bool inSection = false;
+  while (NextLine(&at, line, sizeof line)) {
+    char* name = nullptr;
+    char* value = nullptr;
+    LineKind kind = Parse(line, &name, &value);
+    if (kind == kSection) inSection = lstrcmpiA(name, section) == 0;
+    if (kind != kKey || !inSection || lstrcmpiA(name, key) != 0) continue;
+    return *value != '\0' ? Number(value) : static_cast<UINT>(fallback);
+  }
+  return static_cast<UINT>(fallback);
+}
+
+void Append(int* length, const char* text) {
+  if (*length + lstrlenA(text) + 1 >= static_cast<int>(sizeof g_out)) return;
+  lstrcpyA(g_out + *length, text);
+  *length += lstrlenA(text);
+}
+
+extern "C" BOOL WINAPI RuntimeWrite(LPCSTR section, LPCSTR key, LPCSTR value, LPCSTR) {
+  char keyLine[256];
+  wsprintfA(keyLine, "%s=%s\n", key, value);
+  ReadAll();
+  const char* at = g_text;
+  int length = 0;
+  bool inSection = false;
+  bool sectionSeen = false;
+  bool written = false;
+  char line[1024];
+  char copy[1024];
+  while (NextLine(&at, line, sizeof line)) {
+    lstrcpyA(copy, line);
+    char* name = nullptr;
+    char* old = nullptr;
+    LineKind kind = Parse(copy, &name, &old);
+    if (kind == kSection) {
+      // A key its section lacked goes at the section's end.
+      if (inSection && !written) Append(&length, keyLine);
+      written = written || inSection;
+      inSection = lstrcmpiA(name, section) == 0;
+      sectionSeen = sectionSeen || inSection;
+    } else if (kind == kKey && inSection && !written && lstrcmpiA(name, key) == 0) {
+      Append(&length, keyLine);
+      written = true;
+      continue;
+    }
+    Append(&length, line);
+    Append(&length, "\n");
+  }
+  if (!written) {
+    if (!sectionSeen) {
+      Append(&length, "[");
+      Append(&length, section);
+      Append(&length, "]\n");
+    }
+    Append(&length, keyLine);
+  }
+  File* out = C().open(SettingsPath(), "w");
+  if (out == nullptr) return FALSE;
+  bool ok = C().puts(g_out, out) >= 0;
+  return C().close(out) == 0 && ok;
+}
+extern "C" void* g_getIntSlot asm("__imp__GetPrivateProfileIntA@16") =
+    reinterpret_cast<void*>(RuntimeGetInt);
+extern "C" void* g_writeSlot asm("__imp__WritePrivateProfileStringA@16") =
+    reinterpret_cast<void*>(RuntimeWrite);
 
 #else
 // Faults of the module's entry, which the build names as the entry point.

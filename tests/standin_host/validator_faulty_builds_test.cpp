@@ -63,7 +63,7 @@ const FaultyBuild kFaultyBuilds[] = {
     {"FAULTY_WRITES_WHILE_OPEN.QVX", "stored-values",
      "to leave the file's bytes and time alone; its bytes changed", ""},
     {"FAULTY_WRITES_ON_UNLOAD.QVX", "stored-values",
-     "unloading the plug-in after Cancel, with the later files' dialogs still open, to leave", ""},
+     "expected unloading the plug-in to leave the settings file untouched; its bytes changed", ""},
     {"FAULTY_LOSES_WHEEL_CHOICE.QVX", "random-user-sessions",
      "over the closed list]: the dialog shows", ""},
     {"FAULTY_SHARES_HOOKS.QVX", "file",
@@ -184,17 +184,25 @@ INSTANTIATE_TEST_SUITE_P(
                  "ending-cancel",
                  {"--time-limit", "15"},
                  "it made no progress for 15 s after: "},
-        // A write before the host could bind the module's calls: caught,
-        // and the user's file put back.
-        ChildEnd{"writes_while_loading",
-                 "FAULTY_WRITES_ON_LOAD.QVX",
+        // A write through the platform's function found in its export table:
+        // seen at the file system's calls, sent to the private file, named.
+        ChildEnd{"writes_around_binding",
+                 "FAULTY_WRITES_AROUND_BINDING.QVX",
                  "ending-ok",
                  {},
-                 "by a road the host could not redirect"},
+                 "for generic write by NtCreateFile from kernelbase.dll, by a road the host could "
+                 "not redirect"},
         // Roads to the settings file the host binds all the same.
         ChildEnd{"looked_up_by_name",
                  "FAULTY_LOOKS_UP_PROFILE.QVX",
                  "ending-ok,settings-file-touched-only-by-ok,stored-values",
+                 {},
+                 nullptr},
+        // The Windows folder's file as \\?\, \??\, with a stream, trailing dots
+        // or spaces, a slash, another case, or through "..": all the right file.
+        ChildEnd{"spelled_as_the_file_system_reads",
+                 "FAULTY_SPELLS_WINDOWS_FILE.QVX",
+                 "ending-ok,settings-file-touched-only-by-ok",
                  {},
                  nullptr},
         ChildEnd{"delay_loaded",
@@ -210,20 +218,24 @@ INSTANTIATE_TEST_SUITE_P(
                  "it made no progress for 15 s after: the user's Cancel button"}),
     [](const testing::TestParamInfo<ChildEnd>& info) { return std::string(info.param.name); });
 
-// How the user's file stands when a run starts, and the attributes it must
-// keep: absent (never created), read-only, or held open by another program
-// that shares it with no one.
-struct RealFileCase {
+// Whole runs, every check, on builds that reach the settings file by roads
+// the host must bind before the module's entry runs, the user's file as it
+// stands when a run starts: present, read-only, held open by another program
+// that shares it with no one, or absent. The file ends as it was.
+struct WholeRun {
   const char* name;
+  const char* file;
   bool present;
   DWORD attributes;  // as set; the platform may add to them
   bool heldOpen;
+  const char* because;  // what every check's FAIL line says; null: every check passes
+  const char* road;     // and the call it names
 };
 
-class ValidatorLeavesRealFile : public testing::TestWithParam<RealFileCase> {};
+class ValidatorLeavesRealFile : public testing::TestWithParam<WholeRun> {};
 
 TEST_P(ValidatorLeavesRealFile, ThroughAWholeRun) {
-  const RealFileCase& row = GetParam();
+  const WholeRun& row = GetParam();
   FILETIME planted = PlantUsersFile();
   if (!row.present) RemoveProfile();
   SetFileAttributesA(ProfilePath().c_str(), row.attributes);
@@ -231,24 +243,49 @@ TEST_P(ValidatorLeavesRealFile, ThroughAWholeRun) {
   HANDLE held = row.heldOpen ? CreateFileA(ProfilePath().c_str(), GENERIC_READ, 0, nullptr,
                                            OPEN_EXISTING, 0, nullptr)
                              : INVALID_HANDLE_VALUE;
-  HostRun run = RunHost({"--validate", "--sessions", "20", "--seed", "7", WinePath(PLUGIN_FILE)});
+  std::string plugin = std::string(FAULTY_PLUGIN_FOLDER) + row.file;
+  HostRun run = RunHost({"--validate", "--sessions", "5", "--seed", "7", WinePath(plugin.c_str())});
   if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
-  EXPECT_EQ(0u, run.exitCode) << Describe(run);
-  EXPECT_TRUE(Contains(run.out, " passed, 0 failed\n")) << Describe(run);
+  EXPECT_FALSE(Contains(run.out, "NOT JUDGED")) << Describe(run);
+  if (row.because == nullptr) {
+    EXPECT_EQ(0u, run.exitCode) << Describe(run);
+    EXPECT_TRUE(Contains(run.out, "\n16 passed, 0 failed\n")) << Describe(run);
+  } else {
+    EXPECT_EQ(1u, run.exitCode) << Describe(run);
+    EXPECT_TRUE(Contains(run.out, "\n0 passed, 16 failed\n")) << Describe(run);
+    for (size_t at = run.out.find("\nFAIL "); at != std::string::npos;
+         at = run.out.find("\nFAIL ", at + 1)) {
+      std::string line = run.out.substr(at + 1, run.out.find('\n', at + 1) - at - 1);
+      EXPECT_TRUE(Contains(line, row.because) && Contains(line, row.road)) << line;
+    }
+  }
   if (row.present) {
     ExpectUsersFile(planted, attributes);
   } else {
     EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(ProfilePath().c_str()));
   }
   SetFileAttributesA(ProfilePath().c_str(), FILE_ATTRIBUTE_NORMAL);
+  EXPECT_EQ(std::vector<std::string>{}, RunFolders());
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    EachState, ValidatorLeavesRealFile,
-    testing::Values(RealFileCase{"absent", false, FILE_ATTRIBUTE_ARCHIVE, false},
-                    RealFileCase{"read_only", true, FILE_ATTRIBUTE_READONLY, false},
-                    RealFileCase{"held_open", true, FILE_ATTRIBUTE_ARCHIVE, true}),
-    [](const testing::TestParamInfo<RealFileCase>& info) { return std::string(info.param.name); });
+    EachRoad, ValidatorLeavesRealFile,
+    testing::Values(
+        // The two profile functions looked up in the entry, kept and called later.
+        WholeRun{"looked_up_on_load_read_only", "FAULTY_LOOKS_UP_ON_LOAD.QVX", true,
+                 FILE_ATTRIBUTE_READONLY, false, nullptr, nullptr},
+        // A key written by the entry: bound all the same, and judged from the
+        // copy's own file.
+        WholeRun{"writes_on_load_held_open", "FAULTY_WRITES_ON_LOAD.QVX", true,
+                 FILE_ATTRIBUTE_ARCHIVE, true,
+                 "expected loading the plug-in to leave the settings file untouched; ",
+                 "meanwhile, by WritePrivateProfileStringA(\"VELCNFG.INI\")"},
+        WholeRun{"looked_up_by_ordinal_absent", "FAULTY_LOOKS_UP_BY_ORDINAL.QVX", false,
+                 FILE_ATTRIBUTE_ARCHIVE, false, nullptr, nullptr},
+        // Through another module: the C runtime's fopen of the Windows folder's file.
+        WholeRun{"keeps_settings_with_crt", "FAULTY_KEEPS_SETTINGS_WITH_CRT.QVX", true,
+                 FILE_ATTRIBUTE_ARCHIVE, false, nullptr, nullptr}),
+    [](const testing::TestParamInfo<WholeRun>& info) { return std::string(info.param.name); });
 
 // A run cut off at seeded moments (the validator killed, its job ending
 // every check's process, as at a power cut): the user's file never changes,
