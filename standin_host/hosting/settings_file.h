@@ -29,6 +29,10 @@ std::wstring PathOfOpenFile(HANDLE file, const std::wstring& asOpened);
 // How a report says that the plug-in wrote the person's own file in a way
 // the host's binding could not catch; the validator looks for it.
 extern const char kUnredirectedRoad[];
+// How a check's output begins the line that records its process opening a
+// real settings file for a change by such a road ("<path> for <what> by
+// <road>"): the only evidence the validator takes that the plug-in changed it.
+extern const char kRealFileOpened[];
 
 struct FileState {
   bool exists;
@@ -52,10 +56,6 @@ bool PlantSettingsFileAt(const std::wstring& path, const std::string& bytes,
                          ProblemList* problemList);
 // As a first start finds it: no settings file.
 void RemoveSettingsFile();
-// Puts the file at `path` back as `state` says, with its last-write time and
-// `attributes` (none when it did not exist), flushed to the disk; false when
-// that fails.
-bool RestoreSettingsFile(const std::wstring& path, const FileState& state, DWORD attributes);
 // The value of `key` in the plug-in's section as the file says it, or
 // false when the key is not there.
 bool FileSetting(const std::string& bytes, const char* key, std::string* value);
