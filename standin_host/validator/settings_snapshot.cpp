@@ -84,17 +84,18 @@ bool WriteSnapshot(const std::vector<Look>& files) {
                         FILE_ATTRIBUTE_NORMAL, nullptr) == 0;
 }
 
-std::string LookAtDeadRuns(const std::wstring& sideFolder) {
+std::vector<std::string> LookAtDeadRuns(const std::wstring& sideFolder) {
   const char kRun[] = "A validator run that ended without finishing (folder ";
-  std::string lines;
+  std::vector<std::string> lines;
   for (const std::wstring& folder : DeadRunsFound().removed) {
-    lines += kRun + Where(folder) +
-             ") had not yet looked at your settings file; its folder is removed\n";
+    lines.push_back(kRun + Where(folder) +
+                    ") had not yet looked at your settings file; its folder is removed");
   }
   for (const std::wstring& folder : DeadRunsFound().kept) {
     std::vector<Look> files;
     if (!ReadSnapshot(folder, &files)) {
-      lines += kRun + Where(folder) + ") left a snapshot that cannot be read; its folder stays\n";
+      lines.push_back(kRun + Where(folder) +
+                      ") left a snapshot that cannot be read; its folder stays");
       continue;
     }
     bool kept = true;
@@ -103,8 +104,8 @@ std::string LookAtDeadRuns(const std::wstring& sideFolder) {
       found += (found.empty() ? "" : ", and ") + CompareWithNow(seen, sideFolder, &kept);
     }
     if (kept) kept = RemoveDeadRunFolder(folder);
-    lines += kRun + Where(folder) + ") " + found +
-             (kept ? "" : "; its folder could not all be removed") + "\n";
+    lines.push_back(kRun + Where(folder) + ") " + found +
+                    (kept ? "" : "; its folder could not all be removed"));
   }
   return lines;
 }

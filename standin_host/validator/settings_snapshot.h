@@ -12,8 +12,8 @@
 
 // Replaces this run's snapshot with `files`, whole; false when it could not.
 bool WriteSnapshot(const std::vector<Look>& files);
-// The report's lines on the folders of dead runs that UseRunFolder found:
+// The report's lines (without their ends) on the folders of dead runs that UseRunFolder found:
 // each snapshot compared with the files now (the bytes a run saw kept in a
 // side file in `sideFolder` where the file changed since), then the folder
 // removed.
-std::string LookAtDeadRuns(const std::wstring& sideFolder);
+std::vector<std::string> LookAtDeadRuns(const std::wstring& sideFolder);

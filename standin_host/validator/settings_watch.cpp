@@ -226,11 +226,11 @@ bool Waits(const Watch& watch, int id) {
 
 }  // namespace
 
-std::string StartWatch(const OutputFiles& files) {
+std::vector<std::string> StartWatch(const OutputFiles& files) {
   Watch& watch = TheWatch();
   const std::wstring& beside = files.report.empty() ? files.log : files.report;
   watch.sideFolder = beside.substr(0, beside.find_last_of(L"\\/") + 1);
-  std::string deadRuns = LookAtDeadRuns(watch.sideFolder);
+  std::vector<std::string> deadRuns = LookAtDeadRuns(watch.sideFolder);
   for (const std::wstring& path : RealSettingsFiles()) watch.known.push_back(LookAt(path));
   watch.fate.assign(watch.known.size(), std::string());
   PersistBaseline(&watch);

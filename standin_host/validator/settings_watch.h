@@ -18,9 +18,9 @@
 #include "standin_host/validator/output_files.h"
 
 // Takes the snapshot, in memory and on disk in the run's folder; side files
-// go beside the report and log (`files`). Returns the report's lines on the
-// folders dead runs left.
-std::string StartWatch(const OutputFiles& files);
+// go beside the report and log (`files`). Returns the report's lines
+// (without their ends) on the folders dead runs left.
+std::vector<std::string> StartWatch(const OutputFiles& files);
 // The Windows folder's settings file, for the report.
 std::wstring WatchedFile();
 

@@ -252,7 +252,7 @@ int RunValidator(const Options& options) {
   }
   std::string fallbackNote;
   OutputFiles files = ChooseOutputFiles(options, &fallbackNote);
-  std::string deadRuns = StartWatch(files);
+  std::vector<std::string> deadRuns = StartWatch(files);
   HandleInterruptions();
   std::string report;
   Report(&report, "Validating %s\n", Utf8FromWide(plugin.c_str()).c_str());
@@ -267,7 +267,7 @@ int RunValidator(const Options& options) {
   Report(&report,
          "Settings file: %s (only watched: the checks use private copies under %%TEMP%%)\n",
          Utf8FromWide(WatchedFile().c_str()).c_str());
-  Report(&report, "%s", deadRuns.c_str());
+  for (const std::string& line : deadRuns) Report(&report, "%s\n", line.c_str());
   Report(&report, "%s\n", OpenRunDesktop(options.showDialogs).c_str());
   std::string log;
   int passed = 0;

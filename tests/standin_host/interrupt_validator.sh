@@ -86,4 +86,7 @@ wait "$script_pid" || status=$?
 # The console wraps long lines: the beginning is enough.
 grep -q "Interrupted (Ctrl+C): no check is left running" "$scratch/out" ||
   fail "the validator did not say that it ended its checks"
+# The interrupted check's last look found the file as the run did.
+grep -q "Last look at C:.windows.VELCNFG.INI: untouched" "$scratch/out" ||
+  fail "the validator did not say what its last look saw"
 echo "PASS: ${restored} ms after Ctrl+C no check ran and the private folder was gone; the user's file never changed"
