@@ -175,13 +175,12 @@ void Judge(Watch* watch, const Change& change) {
     if (ticket->otherProcesses) starters.push_back(ticket);
   }
   PersistBaseline(watch);  // the file as it is now stands
-  for (Ticket* ticket : starters) {
-    SetVerdict(ticket, WatchVerdict::kCannotJudge,
-               "the real settings file " + path + " changed while this check ran (" + what +
-                   "), and the plug-in had started other processes, which the host cannot "
-                   "follow, so whose change it was cannot be told; the file is left as it is, "
-                   "for it may be your own save");
-  }
+  std::string unproven = "the real settings file " + path;
+  unproven += " changed while this check ran (" + what;
+  unproven +=
+      "), and the plug-in had started other processes, which the host cannot follow, so whose "
+      "change it was cannot be told; the file is left as it is, for it may be your own save";
+  for (Ticket* ticket : starters) SetVerdict(ticket, WatchVerdict::kCannotJudge, unproven);
   if (!starters.empty()) {
     watch->fate[change.file] = "changed while a process the plug-in started ran; left as it is";
     return;
