@@ -32,9 +32,13 @@ bool WriteNewFile(const std::wstring& path, const std::string& bytes, const FILE
 }
 
 // A name beside `path` that nothing has yet.
+std::wstring TemporaryPrefix(const std::wstring& path, unsigned long process) {
+  return path + L".validator-" + std::to_wstring(process) + L"-";
+}
+
 std::wstring TemporaryBeside(const std::wstring& path, int attempt) {
-  return path + L".validator-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-         std::to_wstring(GetTickCount()) + L"-" + std::to_wstring(attempt) + L".tmp";
+  return TemporaryPrefix(path, GetCurrentProcessId()) + std::to_wstring(GetTickCount()) + L"-" +
+         std::to_wstring(attempt) + L".tmp";
 }
 
 // A file the plug-in made read-only refuses to be replaced.
@@ -115,6 +119,21 @@ DWORD WriteWholeFile(const std::wstring& path, const std::string& bytes, const F
   SetFileAttributesW(temporary.c_str(), FILE_ATTRIBUTE_NORMAL);
   DeleteFileW(temporary.c_str());
   return error;
+}
+
+int RemoveTemporariesOf(const std::wstring& path, unsigned long process) {
+  std::wstring folder = path.substr(0, path.find_last_of(L'\\') + 1);
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW((TemporaryPrefix(path, process) + L"*.tmp").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return 0;
+  int removed = 0;
+  do {
+    std::wstring left = folder + found.cFileName;
+    SetFileAttributesW(left.c_str(), FILE_ATTRIBUTE_NORMAL);
+    if (DeleteFileW(left.c_str())) ++removed;
+  } while (FindNextFileW(search, &found));
+  FindClose(search);
+  return removed;
 }
 
 PutBack PutBackChange(const Look& before, const Look& changed, const std::wstring& sideFolder) {

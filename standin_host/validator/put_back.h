@@ -39,6 +39,10 @@ constexpr DWORD kChangedMeanwhile = 0xFFFFFFFFu;
 DWORD WriteWholeFile(const std::wstring& path, const std::string& bytes, const FILETIME* written,
                      DWORD attributes, const Look* expected);
 
+// Removes the temporary files that process `process` left beside `path`
+// (killed between writing one and moving it over the file); how many.
+int RemoveTemporariesOf(const std::wstring& path, unsigned long process);
+
 struct PutBack {
   bool done;          // the file is as it was before
   std::wstring side;  // where the bytes it held are kept; "" for none

@@ -55,9 +55,13 @@ bool ReadSnapshot(const std::wstring& folder, std::vector<Look>* files) {
 
 // What a dead run's snapshot says of one file now; the bytes it saw kept
 // where the file changed since.
-std::string CompareWithNow(const Look& seen, const std::wstring& sideFolder, bool* kept) {
+std::string CompareWithNow(const Look& seen, const std::wstring& sideFolder, unsigned long process,
+                           bool* kept) {
   Look now = LookAt(seen.path);
   std::string file = "your settings file " + Where(seen.path);
+  if (RemoveTemporariesOf(seen.path, process) > 0) {
+    file += " (the half-made copy it left beside it is removed)";
+  }
   if (SameLook(seen, now)) return "left " + file + " as it found it";
   std::string text = "found " + file + " changed since (" + LookChange(seen, now) + ")";
   if (seen.attributes == INVALID_FILE_ATTRIBUTES || !seen.content.exists) {
@@ -100,8 +104,11 @@ std::vector<std::string> LookAtDeadRuns(const std::wstring& sideFolder) {
     }
     bool kept = true;
     std::string found;
+    unsigned long process = 0;
+    size_t name = folder.find_last_of(L'\\') + 1;
+    swscanf(folder.c_str() + name, L"plugin-validator-run-%lu", &process);
     for (const Look& seen : files) {
-      found += (found.empty() ? "" : ", and ") + CompareWithNow(seen, sideFolder, &kept);
+      found += (found.empty() ? "" : ", and ") + CompareWithNow(seen, sideFolder, process, &kept);
     }
     if (kept) kept = RemoveDeadRunFolder(folder);
     lines.push_back(kRun + Where(folder) + ") " + found +
