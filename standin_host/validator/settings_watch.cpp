@@ -15,6 +15,7 @@ namespace {
 struct Ticket {
   int id;
   bool ended;
+  bool arrived;         // its output is here (the interruption's last look waits for it)
   bool otherProcesses;  // or its output never reached the watch
   std::string output;
   WatchVerdict verdict;
@@ -158,9 +159,7 @@ void JudgePlugins(Watch* watch, const Change& change, Ticket* by, const std::str
              "the plug-in changed the real settings file " + path + " " + kUnredirectedRoad + " (" +
                  LookChange(change.before, change.after) + "; its record: " + record + ")" +
                  putBack.text);
-  watch->fate[change.file] =
-      std::string(putBack.done ? "changed by the plug-in and put back" : "changed by the plug-in") +
-      putBack.text;
+  watch->fate[change.file] = "changed by the plug-in" + putBack.text;
 }
 
 void Judge(Watch* watch, const Change& change) {
@@ -247,7 +246,7 @@ int WatchCheckStarting() {
   }
   int id = watch.nextTicket++;
   LookAgain(&watch, id);
-  watch.tickets.push_back(Ticket{id, false, false, std::string(), WatchVerdict{}});
+  watch.tickets.push_back(Ticket{id, false, false, false, std::string(), WatchVerdict{}});
   JudgeReady(&watch);
   LeaveCriticalSection(&watch.lock);
   return id;
@@ -258,12 +257,16 @@ int WatchCheckStarting() {
 WatchVerdict WatchCheckEnded(int ticket, const std::string& output, bool otherProcesses) {
   Watch& watch = TheWatch();
   EnterCriticalSection(&watch.lock);
-  if (!watch.interrupted) LookAgain(&watch, ticket);
   Ticket* own = FindTicket(&watch, ticket);
-  own->ended = true;
   own->output = output;
   own->otherProcesses = otherProcesses;
-  if (!watch.interrupted) JudgeReady(&watch);
+  own->arrived = true;
+  // Interrupted, the check stays in flight for the last look.
+  if (!watch.interrupted) {
+    LookAgain(&watch, ticket);
+    own->ended = true;
+    JudgeReady(&watch);
+  }
   while (!watch.interrupted && Waits(watch, ticket)) {
     SleepConditionVariableCS(&watch.decided, &watch.lock, INFINITE);
   }
@@ -291,24 +294,26 @@ std::string WatchLastLook(unsigned long waitMs) {
   LeaveCriticalSection(&watch.lock);
   // A check's process ends, then its thread hands over the output.
   DWORD started = GetTickCount();
-  bool allEnded = false;
-  while (!allEnded && GetTickCount() - started < waitMs) {
+  bool allArrived = false;
+  while (!allArrived && GetTickCount() - started < waitMs) {
     EndChildProcesses();
     Sleep(50);
     EnterCriticalSection(&watch.lock);
-    allEnded = Running(watch).empty();
+    allArrived = true;
+    for (const Ticket& ticket : watch.tickets) allArrived = allArrived && ticket.arrived;
     LeaveCriticalSection(&watch.lock);
   }
   EnterCriticalSection(&watch.lock);
   std::string lines;
-  for (Ticket& ticket : watch.tickets) {
-    if (ticket.ended) continue;
-    ticket.ended = true;
-    ticket.otherProcesses = true;  // nothing is known of it
-    lines += "A check's output did not arrive in time: its last look had no record\n";
-  }
   watch.fate.assign(watch.known.size(), std::string());
-  LookAgain(&watch, 0);
+  LookAgain(&watch, 0);  // every check in flight ran beside what it finds
+  for (Ticket& ticket : watch.tickets) {
+    if (!ticket.arrived && !ticket.ended) {
+      ticket.otherProcesses = true;  // nothing is known of it
+      lines += "A check's output did not arrive in time: its last look had no record\n";
+    }
+    ticket.ended = true;
+  }
   JudgeReady(&watch);
   for (size_t i = 0; i < watch.known.size(); ++i) {
     const std::string& fate = watch.fate[i];

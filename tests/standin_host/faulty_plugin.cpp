@@ -345,17 +345,17 @@ extern "C" BOOL WINAPI FaultyDllMain(HINSTANCE module, DWORD reason, LPVOID rese
   if (reason == DLL_PROCESS_DETACH && g_settings.size != 0) WriteSettings(&g_settings);
 #elif defined(FAULTY_WRITES_ON_LOAD)
   // A key rewritten as the module loads, before any host could bind its
-  // calls. The line after it is the one the host's record of file opens
-  // prints for such a write: here the build prints it itself, so that the
-  // validator's judgement of a recorded change runs on a write that really
-  // reached the person's file.
+  // calls. The line before it is the one the host's record of file opens
+  // prints as such a write opens the file: here the build prints it itself,
+  // so that the validator's judgement of a recorded change runs on a write
+  // that really reached the person's file.
   if (reason == DLL_PROCESS_ATTACH) {
-    RewriteVersionKey();
     char line[MAX_PATH + 128] = "REAL SETTINGS FILE OPENED: ";
     RealSettingsPath(line + lstrlenA(line));
     lstrcatA(line, " for writing by the module's entry, before the host bound its calls\r\n");
     DWORD written = 0;
     WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), line, lstrlenA(line), &written, nullptr);
+    RewriteVersionKey();
   }
 #elif defined(FAULTY_FORGETS_MODULE_ON_THREAD_END)
   // A thread's end clears the module handle every later call relies on.
