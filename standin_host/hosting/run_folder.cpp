@@ -5,6 +5,8 @@
 
 #include "standin_host/system/local_machine.h"
 
+const wchar_t kSnapshotFileName[] = L"settings-snapshot.bin";
+
 namespace {
 
 const wchar_t kVariable[] = L"STANDIN_HOST_RUN_FOLDER";
@@ -18,11 +20,15 @@ struct RunFolderState {
   bool own;
 };
 RunFolderState g_run;
+DeadRuns g_dead;
 
-unsigned long long StartTime(HANDLE process) {
+// False when the platform cannot say.
+bool StartTime(HANDLE process, unsigned long long* started) {
   FILETIME times[4] = {};
-  GetProcessTimes(process, &times[0], &times[1], &times[2], &times[3]);
-  return (static_cast<unsigned long long>(times[0].dwHighDateTime) << 32) | times[0].dwLowDateTime;
+  if (!GetProcessTimes(process, &times[0], &times[1], &times[2], &times[3])) return false;
+  *started =
+      (static_cast<unsigned long long>(times[0].dwHighDateTime) << 32) | times[0].dwLowDateTime;
+  return true;
 }
 
 std::wstring FolderName(DWORD process, unsigned long long started) {
@@ -32,19 +38,26 @@ std::wstring FolderName(DWORD process, unsigned long long started) {
 }
 
 // Alive: the process with that id still runs and started at that time. A
-// process this user may not even look at is taken for alive.
+// process this user may not even look at, or whose start time or end the
+// platform will not tell, is taken for alive.
 bool OwnerAlive(const wchar_t* name) {
   unsigned long process = 0;
   unsigned long long started = 0;
   if (swscanf(name + wcslen(kPrefix), L"%lu-%llx", &process, &started) != 2) return true;
   HANDLE handle = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, process);
   if (handle == nullptr) return GetLastError() == ERROR_ACCESS_DENIED;
-  bool same = StartTime(handle) == started;
+  unsigned long long itsStart = 0;
   DWORD code = STILL_ACTIVE;
-  GetExitCodeProcess(handle, &code);
+  bool told = StartTime(handle, &itsStart) && GetExitCodeProcess(handle, &code);
   CloseHandle(handle);
-  return same && code == STILL_ACTIVE;
+  return !told || (itsStart == started && code == STILL_ACTIVE);
 }
+
+bool IsDots(const wchar_t* name) { return wcscmp(name, L".") == 0 || wcscmp(name, L"..") == 0; }
+
+// A link (junction, symbolic link, mount point) is removed itself, never
+// entered: what it points to is not the run's.
+bool RemoveEntry(const std::wstring& path, DWORD attributes);
 
 // The files go first; the folder itself only when all are gone.
 bool RemoveFolder(const std::wstring& folder) {
@@ -52,14 +65,28 @@ bool RemoveFolder(const std::wstring& folder) {
   HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
   if (search != INVALID_HANDLE_VALUE) {
     do {
-      std::wstring path = folder + L"\\" + found.cFileName;
-      if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
-      SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-      DeleteFileW(path.c_str());
+      if (!IsDots(found.cFileName)) {
+        RemoveEntry(folder + L"\\" + found.cFileName, found.dwFileAttributes);
+      }
     } while (FindNextFileW(search, &found));
     FindClose(search);
   }
   return RemoveDirectoryW(folder.c_str()) != FALSE;
+}
+
+bool RemoveEntry(const std::wstring& path, DWORD attributes) {
+  bool folder = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+    return folder ? RemoveDirectoryW(path.c_str()) != FALSE : DeleteFileW(path.c_str()) != FALSE;
+  }
+  if (folder) return RemoveFolder(path);
+  SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+  return DeleteFileW(path.c_str()) != FALSE;
+}
+
+bool HoldsSnapshot(const std::wstring& folder) {
+  return GetFileAttributesW((folder + L"\\" + kSnapshotFileName).c_str()) !=
+         INVALID_FILE_ATTRIBUTES;
 }
 
 void RemoveDeadRuns() {
@@ -68,8 +95,15 @@ void RemoveDeadRuns() {
   HANDLE search = FindFirstFileW((temp + kPrefix + L"*").c_str(), &found);
   if (search == INVALID_HANDLE_VALUE) return;
   do {
-    if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !OwnerAlive(found.cFileName)) {
-      RemoveFolder(temp + found.cFileName);
+    std::wstring folder = temp + found.cFileName;
+    bool link = (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || OwnerAlive(found.cFileName)) {
+      continue;
+    }
+    if (!link && HoldsSnapshot(folder)) {
+      g_dead.kept.push_back(folder);
+    } else if (RemoveEntry(folder, found.dwFileAttributes)) {
+      g_dead.removed.push_back(folder);
     }
   } while (FindNextFileW(search, &found));
   FindClose(search);
@@ -85,8 +119,9 @@ bool UseRunFolder(std::string* error) {
     return true;
   }
   RemoveDeadRuns();
-  std::wstring folder =
-      TempFolder() + FolderName(GetCurrentProcessId(), StartTime(GetCurrentProcess()));
+  unsigned long long started = 0;
+  StartTime(GetCurrentProcess(), &started);
+  std::wstring folder = TempFolder() + FolderName(GetCurrentProcessId(), started);
   if (!CreateDirectoryW(folder.c_str(), nullptr)) {
     *error = "cannot make a private folder under the temporary folder (Windows error " +
              std::to_string(GetLastError()) + ")";
@@ -105,3 +140,7 @@ void RemoveRunFolder() {
     Sleep(kRemovePauseMs);
   }
 }
+
+const DeadRuns& DeadRunsFound() { return g_dead; }
+
+bool RemoveDeadRunFolder(const std::wstring& folder) { return RemoveFolder(folder); }

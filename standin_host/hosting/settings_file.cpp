@@ -6,7 +6,7 @@
 const char* const kSettingKeys[5] = {"enabled", "bitRate", "quality", "preprocessing", "version"};
 
 const char kUnredirectedRoad[] = "by a road the host could not redirect";
-const char kRealFileOpened[] = "REAL SETTINGS FILE OPENED:";
+const char kRealFileOpened[] = "REAL SETTINGS FILE OPENED: ";
 
 namespace {
 
@@ -29,7 +29,7 @@ void ForgetCachedProfile(const std::wstring& path) {
 // earlier file is left in the platform's cache either way. `writtenAt`:
 // the last-write time to give the file, or null for now.
 bool ReplaceSettingsFile(const std::wstring& path, const std::string& bytes,
-                         const FILETIME* writtenAt, bool flush) {
+                         const FILETIME* writtenAt) {
   SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
   ForgetCachedProfile(path);
   HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
@@ -38,7 +38,6 @@ bool ReplaceSettingsFile(const std::wstring& path, const std::string& bytes,
   bool ok = WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
             written == bytes.size();
   if (writtenAt != nullptr) SetFileTime(file, nullptr, nullptr, writtenAt);
-  if (flush) ok = FlushFileBuffers(file) && ok;
   CloseHandle(file);
   ForgetCachedProfile(path);
   return ok;
@@ -89,7 +88,10 @@ std::wstring PathOfOpenFile(HANDLE file, const std::wstring& asOpened) {
 
 FileState ReadFileState(const std::wstring& path) {
   FileState state = {false, std::string(), FILETIME{}};
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+  // Shared for deletion too: a program that saves by renaming over the file
+  // must not fail because a look is under way.
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                             OPEN_EXISTING, 0, nullptr);
   if (file == INVALID_HANDLE_VALUE) return state;
   state.exists = true;
@@ -119,7 +121,7 @@ std::string FileChange(const FileState& before, const FileState& now) {
 }
 
 bool WriteSettingsBytes(const std::string& bytes) {
-  return ReplaceSettingsFile(SettingsFilePath(), bytes, nullptr, false);
+  return ReplaceSettingsFile(SettingsFilePath(), bytes, nullptr);
 }
 
 bool PlantSettingsFileAt(const std::wstring& path, const std::string& bytes,
@@ -128,7 +130,7 @@ bool PlantSettingsFileAt(const std::wstring& path, const std::string& bytes,
   SYSTEMTIME past = {2001, 1, 1, 1, 0, 0, 0, 0};
   FILETIME pastTime;
   SystemTimeToFileTime(&past, &pastTime);
-  if (ReplaceSettingsFile(path, bytes, &pastTime, false)) return true;
+  if (ReplaceSettingsFile(path, bytes, &pastTime)) return true;
   ReportProblem(problemList, "the validator could not write the settings file %s (error %lu)",
                 Utf8FromWide(path.c_str()).c_str(), GetLastError());
   return false;
@@ -170,13 +172,4 @@ std::string DescribeFileSettings(const std::string& bytes) {
     text += std::string(text.empty() ? "" : " ") + key + "=" + value;
   }
   return text;
-}
-
-bool RestoreSettingsFile(const std::wstring& path, const FileState& state, DWORD attributes) {
-  if (!state.exists) {
-    DeleteSettingsFile(path);
-    return GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES;
-  }
-  if (!ReplaceSettingsFile(path, state.bytes, &state.written, true)) return false;
-  return SetFileAttributesW(path.c_str(), attributes) != FALSE;
 }

@@ -57,10 +57,6 @@ bool PlantSettingsFileAt(const std::wstring& path, const std::string& bytes,
                          ProblemList* problemList);
 // As a first start finds it: no settings file.
 void RemoveSettingsFile();
-// Puts the file at `path` back as `state` says, with its last-write time and
-// `attributes` (none when it did not exist), flushed to the disk; false when
-// that fails.
-bool RestoreSettingsFile(const std::wstring& path, const FileState& state, DWORD attributes);
 // The value of `key` in the plug-in's section as the file says it, or
 // false when the key is not there.
 bool FileSetting(const std::string& bytes, const char* key, std::string* value);

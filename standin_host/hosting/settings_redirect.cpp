@@ -233,7 +233,7 @@ void RecordRealOpen(void* caller, const char* function, const std::wstring& path
   }
   std::string open = Utf8FromWide(path.c_str()) + " for " + change + " by " + function + " from " +
                      Utf8FromWide(module.c_str());
-  PrintError("%s %s\n", g_redirect.openedLine, open.c_str());
+  PrintError("%s%s\n", g_redirect.openedLine, open.c_str());
   EnterCriticalSection(&g_redirect.lock);
   CopyRecord& record = g_redirect.copies[ThreadCopy()];
   if (record.realOpen.empty()) record.realOpen = open;

@@ -10,6 +10,7 @@
 #include "standin_host/system/child_process.h"
 #include "standin_host/system/console.h"
 #include "standin_host/validator/checks.h"
+#include "standin_host/validator/interruption.h"
 #include "standin_host/validator/output_files.h"
 #include "standin_host/validator/run_desktop.h"
 #include "standin_host/validator/settings_watch.h"
@@ -177,7 +178,6 @@ Verdict RunPlannedCheck(const PlannedCheck& plan, const Options& options,
     int ticket = WatchCheckStarting();
     DWORD started = GetTickCount();
     ChildRun run = RunChild(command, static_cast<DWORD>(limit) * 1000);
-    HoldIfInterrupted();
     char took[32];  // where a slow machine's time goes, for whoever reads the log
     snprintf(took, sizeof took, " (%.1f s)", (GetTickCount() - started) / 1000.0);
     Verdict part = Judge(run, limit);
@@ -250,9 +250,10 @@ int RunValidator(const Options& options) {
     PrintError("standin_host: no plug-in file at %s\n", Utf8FromWide(plugin.c_str()).c_str());
     return 2;
   }
-  StartWatch();
   std::string fallbackNote;
   OutputFiles files = ChooseOutputFiles(options, &fallbackNote);
+  std::vector<std::string> deadRuns = StartWatch(files);
+  HandleInterruptions();
   std::string report;
   Report(&report, "Validating %s\n", Utf8FromWide(plugin.c_str()).c_str());
   Report(&report, "Seed %u, %d random user sessions (repeat with --seed %u)\n", seed,
@@ -266,6 +267,7 @@ int RunValidator(const Options& options) {
   Report(&report,
          "Settings file: %s (only watched: the checks use private copies under %%TEMP%%)\n",
          Utf8FromWide(WatchedFile().c_str()).c_str());
+  for (const std::string& line : deadRuns) Report(&report, "%s\n", line.c_str());
   Report(&report, "%s\n", OpenRunDesktop(options.showDialogs).c_str());
   std::string log;
   int passed = 0;

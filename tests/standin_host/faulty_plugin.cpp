@@ -41,6 +41,12 @@ void RewriteVersionKey() {
   WritePrivateProfileStringA("VELConfigData", "version", "1", "VELCNFG.INI");
 }
 
+// The Windows folder's settings file, by its full path.
+[[maybe_unused]] void RealSettingsPath(char* path) {
+  UINT length = GetWindowsDirectoryA(path, MAX_PATH - 16);
+  lstrcpyA(path + length, "\\VELCNFG.INI");
+}
+
 }  // namespace
 
 #if defined(FAULTY_CLOSES_ITSELF)
@@ -181,6 +187,28 @@ extern "C" BOOL WINAPI FaultyMoveWindow(HWND window, int x, int y, int width, in
 }
 extern "C" void* g_moveWindow asm("__imp__MoveWindow@24") =
     reinterpret_cast<void*>(FaultyMoveWindow);
+#elif defined(FAULTY_STARTS_WRITER)
+// As the dialog is set up, another process is started that appends to the
+// real settings file, and waited for: a write the host can neither bind nor
+// record.
+extern "C" BOOL WINAPI FaultyMoveWindow(HWND window, int x, int y, int width, int height,
+                                        BOOL repaint) {
+  char command[MAX_PATH + 64] = "cmd.exe /c echo written by another process>>";
+  RealSettingsPath(command + lstrlenA(command));
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process = {};
+  if (CreateProcessA(nullptr, command, nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
+                     &startup, &process)) {
+    WaitForSingleObject(process.hProcess, 20000);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+  }
+  return Real<decltype(&MoveWindow)>("user32", "MoveWindow")(window, x, y, width, height, repaint);
+}
+extern "C" void* g_moveWindow asm("__imp__MoveWindow@24") =
+    reinterpret_cast<void*>(FaultyMoveWindow);
+
 #elif defined(FAULTY_CLOSES_ON_UNLISTED)
 // Opened on a bit rate the list does not offer, the dialog ends itself half
 // a second later, before a person would have read it.
@@ -576,8 +604,33 @@ extern "C" BOOL WINAPI FaultyDllMain(HINSTANCE module, DWORD reason, LPVOID rese
   // The settings last read or confirmed are saved again as the module leaves.
   if (reason == DLL_PROCESS_DETACH && g_settings.size != 0) WriteSettings(&g_settings);
 #elif defined(FAULTY_WRITES_ON_LOAD)
-  // A key rewritten as the module loads, before any host could bind its calls.
+  // A key rewritten as the module loads, before a host that binds late
+  // could bind its calls.
   if (reason == DLL_PROCESS_ATTACH) RewriteVersionKey();
+#elif defined(FAULTY_WRITES_PAST_THE_HOST)
+  // As the module loads, a process it starts appends to the person's file:
+  // a road no binding in this process covers. The line before it stands for
+  // the record the host's file-open level prints of a road it saw but could
+  // not redirect, so that the validator's put-back runs on a write that
+  // really reached the person's file.
+  if (reason == DLL_PROCESS_ATTACH) {
+    char line[MAX_PATH + 128] = "REAL SETTINGS FILE OPENED: ";
+    RealSettingsPath(line + lstrlenA(line));
+    lstrcatA(line, " for writing by a process the module's entry started\r\n");
+    DWORD written = 0;
+    WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), line, lstrlenA(line), &written, nullptr);
+    char command[MAX_PATH + 64] = "cmd.exe /c echo written at load>>";
+    RealSettingsPath(command + lstrlenA(command));
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    if (CreateProcessA(nullptr, command, nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
+                       nullptr, &startup, &process)) {
+      WaitForSingleObject(process.hProcess, 20000);
+      CloseHandle(process.hThread);
+      CloseHandle(process.hProcess);
+    }
+  }
 #elif defined(FAULTY_FORGETS_MODULE_ON_THREAD_END)
   // A thread's end clears the module handle every later call relies on.
   if (reason == DLL_THREAD_DETACH) ModuleHandle = nullptr;

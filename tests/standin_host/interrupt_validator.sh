@@ -4,14 +4,18 @@
 # Ctrl+C handlers) once the check has planted its private file. Within 5 s
 # no check's process runs and the run's private folder is gone, before any
 # later run; the user's file never changed. The prefix is WINEPREFIX's
-# (test-entry hands the entry one of the pool).
+# (test-entry hands the entry one of the pool). Then Ctrl+C once the build
+# that writes the file as it loads (and records it) has written it: the
+# interrupted check's last look puts the file back and says so.
 #   interrupt_validator.sh <wine-run> <standin_host.exe> <plug-in whose Cancel hangs> <scratch>
+#     <plug-in that writes the file as it loads>
 set -euo pipefail
 
 wine_run=$1
 host=$2
 plugin=$3
 scratch=$4
+writer=$5
 prefix=${WINEPREFIX:?the prefix to run in}
 
 fail() {
@@ -86,4 +90,31 @@ wait "$script_pid" || status=$?
 # The console wraps long lines: the beginning is enough.
 grep -q "Interrupted (Ctrl+C): no check is left running" "$scratch/out" ||
   fail "the validator did not say that it ended its checks"
-echo "PASS: ${restored} ms after Ctrl+C no check ran and the private folder was gone; the user's file never changed"
+# The interrupted check's last look found the file as the run did.
+grep -q "Last look at C:.windows.VELCNFG.INI: untouched" "$scratch/out" ||
+  fail "the validator did not say what its last look saw"
+
+cp "$writer" "$scratch/CTRL_C_TEST_WRITER.QVX"
+writer_path="Z:$(printf '%s' "$scratch/CTRL_C_TEST_WRITER.QVX" | tr / '\\')"
+script -qec "$(printf '%q ' "$wine_run" "$host" --validate --only stored-values --sessions 0 \
+  --time-limit 600 "$writer_path")" /dev/null >"$scratch/out" 2>&1 </dev/null &
+script_pid=$!
+until [ "$(md5sum <"$settings")" != "$users_file" ]; do
+  kill -0 "$script_pid" 2>/dev/null || fail "the writing build's run ended before it wrote"
+  sleep 0.05
+done
+validator=$(ours --validate)
+[ -n "$validator" ] || fail "no validator process for the writing build"
+kill -INT "$validator"
+for _ in $(seq 100); do
+  kill -0 "$script_pid" 2>/dev/null || break
+  sleep 0.1
+done
+status=0
+wait "$script_pid" || status=$?
+[ "$status" = 2 ] || fail "the writing build's run ended with $status, not 2"
+[ "$(md5sum <"$settings")" = "$users_file" ] && [ "$(stat -c %Y "$settings")" = "$users_time" ] ||
+  fail "the plug-in's write was not put back"
+grep -q "Last look at C:.windows.VELCNFG.INI: changed by the plug-in" "$scratch/out" ||
+  fail "the last look did not judge the plug-in's write"
+echo "PASS: ${restored} ms after Ctrl+C no check ran and the private folder was gone; the user's file never changed; interrupted after the plug-in wrote it, the file was put back"

@@ -218,6 +218,75 @@ INSTANTIATE_TEST_SUITE_P(
                  "it made no progress for 15 s after: the user's Cancel button"}),
     [](const testing::TestParamInfo<ChildEnd>& info) { return std::string(info.param.name); });
 
+// A check whose plug-in started a process that wrote the file, with no
+// record of it: not judged, never passed, and the file left as it is.
+TEST(ValidatorKeepsUsersFile, NotJudgedWhereAProcessThePluginStartedWrote) {
+  PlantUsersFile();
+  HostRun run = RunHost({"--validate", "--only", "ending-ok", "--sessions", "0",
+                         WinePath(FAULTY_PLUGIN_FOLDER "FAULTY_STARTS_WRITER.QVX")});
+  EXPECT_EQ(2u, run.exitCode) << Describe(run);
+  EXPECT_TRUE(Contains(run.out,
+                       "\nNOT JUDGED ending-ok: could not be judged here: the real "
+                       "settings file "))
+      << Describe(run);
+  EXPECT_TRUE(Contains(run.out, "the file is left as it is")) << Describe(run);
+  bool exists = false;
+  EXPECT_EQ(std::string(kUsersOwnFile) + "written by another process\r\n",
+            ReadFileBytes(ProfilePath(), &exists));
+  EXPECT_EQ(std::vector<std::string>{}, RunFolders());
+}
+
+// Whether a check's process has planted its private files yet.
+bool PrivateFilesPlanted() {
+  char temp[MAX_PATH];
+  GetTempPathA(MAX_PATH, temp);
+  for (const std::string& folder : RunFolders()) {
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((std::string(temp) + folder + "\\*VELCNFG.INI").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) continue;
+    FindClose(search);
+    return true;
+  }
+  return false;
+}
+
+// The person saves while a check holds its dialogs open, by a plain write or
+// by renaming a new file over the old: the save stands, the check passes
+// and the report names the change.
+class ValidatorBesidePersonsSave : public testing::TestWithParam<bool> {};
+
+TEST_P(ValidatorBesidePersonsSave, SaveStandsAndCheckPasses) {
+  const char kSaved[] = "[VELConfigData]\r\nenabled=1\r\nbitRate=160\r\n; saved meanwhile\r\n";
+  PlantUsersFile();
+  std::string out = TempFile("persons-save.txt");
+  HANDLE validator = StartHost(
+      {"--validate", "--only", "stored-values", "--sessions", "0", WinePath(PLUGIN_FILE)}, out);
+  ASSERT_NE(nullptr, validator);
+  for (int wait = 0; wait < 600 && !PrivateFilesPlanted(); ++wait) Sleep(100);
+  if (GetParam()) {
+    std::string saved = ProfilePath() + ".new";
+    WriteFileBytes(saved, kSaved);
+    EXPECT_TRUE(MoveFileExA(saved.c_str(), ProfilePath().c_str(), MOVEFILE_REPLACE_EXISTING));
+  } else {
+    WriteFileBytes(ProfilePath(), kSaved);
+  }
+  ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(validator, 300000));
+  DWORD status = 1;
+  GetExitCodeProcess(validator, &status);
+  CloseHandle(validator);
+  bool exists = false;
+  std::string report = ReadFileBytes(out, &exists);
+  EXPECT_EQ(0u, status) << report;
+  EXPECT_TRUE(Contains(report, "\nPASS stored-values")) << report;
+  EXPECT_TRUE(Contains(report, "another program changed your settings file")) << report;
+  EXPECT_EQ(kSaved, ReadFileBytes(ProfilePath(), &exists));
+}
+
+INSTANTIATE_TEST_SUITE_P(EachWay, ValidatorBesidePersonsSave, testing::Bool(),
+                         [](const testing::TestParamInfo<bool>& info) {
+                           return std::string(info.param ? "by_rename" : "plain_write");
+                         });
+
 // Whole runs, every check, on builds that reach the settings file by roads
 // the host must bind before the module's entry runs, the user's file as it
 // stands when a run starts: present, read-only, held open by another program
@@ -287,32 +356,76 @@ INSTANTIATE_TEST_SUITE_P(
                  FILE_ATTRIBUTE_ARCHIVE, false, nullptr, nullptr}),
     [](const testing::TestParamInfo<WholeRun>& info) { return std::string(info.param.name); });
 
-// A run cut off at seeded moments (the validator killed, its job ending
-// every check's process, as at a power cut): the user's file never changes,
-// and the next run removes the folders the dead runs left.
+// What the write-on-load build leaves in the user's file.
+// The user's file after the plug-in's process appended its line.
+std::string WithPluginsLine() { return std::string(kUsersOwnFile) + "written at load\r\n"; }
+
+// The path a report line names after `label`, up to the next ';'.
+std::vector<std::string> NamedAfter(const std::string& text, const std::string& label) {
+  std::vector<std::string> paths;
+  for (size_t at = text.find(label); at != std::string::npos; at = text.find(label, at + 1)) {
+    size_t start = at + label.size();
+    paths.push_back(text.substr(start, text.find_first_of(";\r\n", start) - start));
+  }
+  return paths;
+}
+
+size_t Count(const std::string& text, const std::string& part) {
+  size_t count = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
+  return count;
+}
+
+// Runs cut off at seeded moments (the validator killed, its job ending every
+// check's process, as at a power cut), every other one on a build whose
+// process writes the user's file as it loads: the file holds the user's bytes, or
+// the plug-in's where the cut came before their put-back, never an empty or
+// mixed file. The next run says what each dead run's snapshot saw against
+// the file now (the person edited it meanwhile), keeps those bytes in side
+// files, never writes the file, and removes the folders.
 TEST(ValidatorCutAtRandomMoments, LeavesTheFileAndItsFoldersGoNext) {
   FILETIME planted = PlantUsersFile();
+  const std::string plugins = WithPluginsLine();
   uint32_t state = 20261209;
   int leftBehind = 0;
+  bool pluginWrote = false;
   for (int cut = 0; cut < 10; ++cut) {
     state = state * 1103515245u + 12345u;
     DWORD moment = 300 + (state >> 8) % 9000;
+    std::string plugin =
+        cut % 2 == 0 ? PLUGIN_FILE : FAULTY_PLUGIN_FOLDER "FAULTY_WRITES_PAST_THE_HOST.QVX";
     SCOPED_TRACE("cut " + std::to_string(cut) + " at " + std::to_string(moment) + " ms");
-    HANDLE validator = StartHost({"--validate", "--sessions", "0", WinePath(PLUGIN_FILE)});
+    HANDLE validator = StartHost({"--validate", "--sessions", "0", WinePath(plugin.c_str())});
     ASSERT_NE(nullptr, validator);
     WaitForSingleObject(validator, moment);
     TerminateProcess(validator, 1);
     WaitForSingleObject(validator, INFINITE);
     CloseHandle(validator);
-    ExpectUsersFile(planted);
+    bool exists = false;
+    std::string now = ReadFileBytes(ProfilePath(), &exists);
+    EXPECT_TRUE(now == kUsersOwnFile || now == plugins) << now;
+    if (now == kUsersOwnFile && !pluginWrote) ExpectUsersFile(planted);
+    pluginWrote = pluginWrote || now == plugins;
     leftBehind += static_cast<int>(RunFolders().size());
   }
+  const char kEdited[] = "[VELConfigData]\r\nenabled=1\r\n; edited after the cuts\r\n";
+  WriteFileBytes(ProfilePath(), kEdited);
+  size_t dead = RunFolders().size();
   HostRun next =
       RunHost({"--validate", "--only", "file", "--sessions", "0", WinePath(PLUGIN_FILE)});
   EXPECT_EQ(0u, next.exitCode) << Describe(next);
   EXPECT_LT(0, leftBehind) << "no cut left a folder behind: the cuts came too late";
+  EXPECT_EQ(dead, Count(next.out, "A validator run that ended without finishing")) << next.out;
+  std::vector<std::string> sides = NamedAfter(next.out, "the bytes that run saw are kept in ");
+  EXPECT_EQ(Count(next.out, ") found your settings file "), sides.size()) << next.out;
+  for (const std::string& side : sides) {
+    bool exists = false;
+    std::string seen = ReadFileBytes(side, &exists);
+    EXPECT_TRUE(seen == kUsersOwnFile || seen == plugins) << side << ": " << seen;
+  }
   EXPECT_EQ(std::vector<std::string>{}, RunFolders());
-  ExpectUsersFile(planted);
+  bool exists = false;
+  EXPECT_EQ(kEdited, ReadFileBytes(ProfilePath(), &exists));
 }
 
 // A report folder and the files in it, gone.
