@@ -37,6 +37,10 @@ const char kUsage[] =
     "  --seed <n>               seed of the random parts, 0 to 4294967295 (default: a\n"
     "                           fresh one, printed)\n"
     "  --only <name,...>        the checks --validate runs (default: all)\n"
+    "  --jobs <n>               how many checks --validate runs at the same time, each\n"
+    "                           in a process of its own on a desktop of its own (default:\n"
+    "                           one a core; 1 with --show-dialogs); the report is the\n"
+    "                           same whatever the number\n"
     "  --log <file>             where --validate writes every check's full output\n"
     "  --report-folder <dir>    --validate also writes its report there, with the log,\n"
     "                           as validation-<computer>-<date>-<time>.txt and .log\n"
@@ -125,6 +129,13 @@ bool ParseChoice(const std::wstring& text, DialogChoice* choice, std::string* er
   return false;
 }
 
+// The validator's default: one check at a time for each core.
+int CoreCount() {
+  SYSTEM_INFO system;
+  GetSystemInfo(&system);
+  return system.dwNumberOfProcessors > 0 ? static_cast<int>(system.dwNumberOfProcessors) : 1;
+}
+
 // Seeds of runs started close together differ widely.
 uint32_t FreshSeed() {
   LARGE_INTEGER counter;
@@ -136,23 +147,13 @@ uint32_t FreshSeed() {
   return seed ^ (seed >> 16);
 }
 
-const wchar_t* const kValuedOptions[] = {L"--set",
-                                         L"--capture",
-                                         L"--fail-allocation",
-                                         L"--bench-open",
-                                         L"--cycles",
-                                         L"--random-sessions",
-                                         L"--first-session",
-                                         L"--seed",
-                                         L"--sessions",
-                                         L"--check",
-                                         L"--only",
-                                         L"--log",
-                                         L"--report-folder",
-                                         L"--time-limit",
-                                         L"--heap",
-                                         L"--default-plugin",
-                                         L"--ledger"};
+const wchar_t* const kValuedOptions[] = {
+    L"--set",           L"--capture",        L"--fail-allocation",
+    L"--bench-open",    L"--cycles",         L"--random-sessions",
+    L"--first-session", L"--seed",           L"--sessions",
+    L"--jobs",          L"--check",          L"--only",
+    L"--log",           L"--report-folder",  L"--time-limit",
+    L"--heap",          L"--default-plugin", L"--ledger"};
 
 bool TakesValue(const std::wstring& argument) {
   for (const wchar_t* name : kValuedOptions) {
@@ -206,7 +207,7 @@ bool ParseValue(const std::wstring& name, const wchar_t* text, Options* options,
     return true;
   }
   bool fromZero = name == L"--seed" || name == L"--sessions";
-  uint32_t high = name == L"--seed" ? 0xFFFFFFFFu : 1000000;
+  uint32_t high = name == L"--seed" ? 0xFFFFFFFFu : name == L"--jobs" ? 64 : 1000000;
   uint32_t value = 0;
   if (!ParseNumber(name, text, fromZero ? 0 : 1, high, &value, error)) return false;
   int count = static_cast<int>(value);
@@ -216,6 +217,7 @@ bool ParseValue(const std::wstring& name, const wchar_t* text, Options* options,
   if (name == L"--random-sessions") options->randomSessions = count;
   if (name == L"--first-session") options->firstSession = count;
   if (name == L"--sessions") options->sessions = count;
+  if (name == L"--jobs") options->jobs = count;
   if (name == L"--time-limit") options->timeLimitSeconds = count;
   if (name == L"--seed") {
     options->seed = value;
@@ -228,6 +230,11 @@ bool ParseValue(const std::wstring& name, const wchar_t* text, Options* options,
 bool CheckCombinations(const Options& options, bool endingGiven, std::string* error) {
   const DialogScript& script = options.script;
   bool scripted = endingGiven || !script.choices.empty() || !script.capturePath.empty();
+  // Dialogs on one desktop take the foreground from each other.
+  if (options.showDialogs && options.jobs > 1) {
+    *error = "--show-dialogs runs one check at a time; give no --jobs above 1 with it";
+    return false;
+  }
   if (options.validate && !options.check.empty()) {
     *error = "give --validate or --check, not both";
     return false;
@@ -266,6 +273,7 @@ bool ParseOptions(int argc, wchar_t** argv, Options* options, std::string* error
   options->compareCallRecords = false;
   options->plainHeap = options->heapGiven = false;
   options->sessions = 200;
+  options->jobs = 0;
   options->timeLimitSeconds = 0;
   options->progress = options->showDialogs = false;
   options->seed = 0;
@@ -321,5 +329,7 @@ bool ParseOptions(int argc, wchar_t** argv, Options* options, std::string* error
   }
   if (!options->seedGiven) options->seed = FreshSeed();
   if (!options->heapGiven) options->plainHeap = options->openRuns > 0 || options->cycles > 0;
-  return CheckCombinations(*options, endingGiven, error);
+  if (!CheckCombinations(*options, endingGiven, error)) return false;
+  if (options->jobs == 0) options->jobs = options->showDialogs ? 1 : CoreCount();
+  return true;
 }

@@ -37,6 +37,9 @@ struct Options {
   // --show-dialogs: the checks' dialogs on the person's desktop, where they
   // can be watched, instead of on a desktop of the run's own.
   bool showDialogs;
+  // --jobs: checks run side by side, each in its own child process; one a
+  // core when not given, one with --show-dialogs.
+  int jobs;
   int sessions;  // --sessions: random user sessions --validate runs, 0 for none
   // Of the random parts, validator and random sessions alike; a fresh one
   // when not given.

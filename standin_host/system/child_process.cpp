@@ -209,16 +209,24 @@ void EndCheckJob(HANDLE job, ChildRun* run) {
   CloseHandle(job);
 }
 
-// Why no child may run, once one could not be put in its job.
+// Why no child may run, once one could not be put in its job. Written once,
+// under the lock, before g_refusedSet says so: a reader that sees the flag
+// sees the whole text, and no later refusal changes it.
 std::string g_refused;
-std::wstring g_desktop;
+volatile LONG g_refusedSet = 0;
+const std::string kNotRefused;
 
 void Refuse(DWORD error) {
-  g_refused = "a check's process could not be put in the validator's job (Windows error " +
-              std::to_string(error) +
-              "), so the validator could not make sure it ends with the run; this is what a "
-              "program that runs its children in a job of its own does: start the validator "
-              "from a console window or by double-clicking it instead";
+  EnterCriticalSection(&Live().lock);
+  if (g_refusedSet == 0) {
+    g_refused = "a check's process could not be put in the validator's job (Windows error " +
+                std::to_string(error) +
+                "), so the validator could not make sure it ends with the run; this is what a "
+                "program that runs its children in a job of its own does: start the validator "
+                "from a console window or by double-clicking it instead";
+    InterlockedExchange(&g_refusedSet, 1);
+  }
+  LeaveCriticalSection(&Live().lock);
 }
 
 void EndSuspended(const PROCESS_INFORMATION& process) {
@@ -257,9 +265,10 @@ bool StartInJob(std::wstring commandLine, HANDLE job, STARTUPINFOW* startup,
 
 }  // namespace
 
-ChildRun RunChild(const std::wstring& commandLine, DWORD noProgressLimitMs) {
-  ChildRun run = {false, false, 0, false, false, std::string(), std::string(), g_refused};
-  if (!g_refused.empty()) return run;
+ChildRun RunChild(const std::wstring& commandLine, DWORD noProgressLimitMs,
+                  const std::wstring& desktop) {
+  ChildRun run = {false, false, 0, false, false, std::string(), std::string(), ChildrenRefused()};
+  if (!run.refused.empty()) return run;
   SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
   OutputWatch watch = {INVALID_HANDLE_VALUE, std::string(), std::string(), std::string(), 0,
                        std::string()};
@@ -273,12 +282,12 @@ ChildRun RunChild(const std::wstring& commandLine, DWORD noProgressLimitMs) {
   startup.hStdInput = input;
   startup.hStdOutput = output;
   startup.hStdError = output;
-  std::wstring desktop = g_desktop;
-  if (!desktop.empty()) startup.lpDesktop = &desktop[0];
+  std::wstring desktopName = desktop;
+  if (!desktopName.empty()) startup.lpDesktop = &desktopName[0];
   PROCESS_INFORMATION process = {};
   HANDLE job = NewCheckJob();
   run.started = StartInJob(commandLine, job, &startup, &process);
-  run.refused = g_refused;
+  run.refused = ChildrenRefused();
   if (input != INVALID_HANDLE_VALUE) CloseHandle(input);
   if (run.started) {
     ResumeThread(process.hThread);
@@ -301,9 +310,9 @@ ChildRun RunChild(const std::wstring& commandLine, DWORD noProgressLimitMs) {
   return run;
 }
 
-void SetChildDesktop(const std::wstring& name) { g_desktop = name; }
-
-const std::string& ChildrenRefused() { return g_refused; }
+const std::string& ChildrenRefused() {
+  return InterlockedCompareExchange(&g_refusedSet, 0, 0) != 0 ? g_refused : kNotRefused;
+}
 
 void EndChildProcesses() {
   EnterCriticalSection(&Live().lock);

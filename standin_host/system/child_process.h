@@ -23,17 +23,17 @@ struct ChildRun {
   std::string refused;   // why no child may run here; "" when they may
 };
 
-// Runs `commandLine` with no console of its own; safe from several threads
-// at once. Each new "STEP: " line is progress; the child is stopped once it
-// has taken no step for `noProgressLimitMs`. Processes the child starts die
-// with it, and it returns only once they are gone; all of them die with this
-// process. A child that cannot be made to is not run, nor is any after it
-// (`refused` says why).
-ChildRun RunChild(const std::wstring& commandLine, DWORD noProgressLimitMs);
-// The desktop every child starts on from now on, by name; "" for this
-// process's own. Set before children run side by side.
-void SetChildDesktop(const std::wstring& name);
-// Why no child may run any more; "" while they may.
+// Runs `commandLine` with no console of its own, on the desktop named
+// `desktop` ("" for this process's own); safe from several threads at once.
+// Each new "STEP: " line is progress; the child is stopped once it has taken
+// no step for `noProgressLimitMs`. Processes the child starts die with it,
+// and it returns only once they are gone; all of them die with this process.
+// A child that cannot be made to is not run, nor is any after it (`refused`
+// says why).
+ChildRun RunChild(const std::wstring& commandLine, DWORD noProgressLimitMs,
+                  const std::wstring& desktop = std::wstring());
+// Why no child may run any more; "" while they may. Once set it never
+// changes, so the reference stays good on any thread.
 const std::string& ChildrenRefused();
 // Ends every child process and those they started; safe from any thread.
 void EndChildProcesses();

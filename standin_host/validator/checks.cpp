@@ -11,21 +11,21 @@
 namespace {
 
 const CheckInfo kChecks[] = {
-    {"file", CheckFile},
-    {"repeated-load", CheckRepeatedLoad},
-    {"second-copy", CheckSecondCopy},
-    {"ending-ok", CheckEndingOk},
-    {"ending-enter", CheckEndingEnter},
-    {"ending-cancel", CheckEndingCancel},
-    {"ending-escape", CheckEndingEscape},
-    {"ending-close-box", CheckEndingCloseBox},
-    {"settings-file-touched-only-by-ok", CheckTouchedOnlyByOk},
-    {"shown-is-stored", CheckShownIsStored},
-    {"stored-values", CheckStoredValues},
-    {"worker-threads", CheckWorkerThreads},
-    {"foreign-resource-scope", CheckForeignResourceScope},
-    {"allocation-refused", CheckAllocationRefused},
-    {"settings-file-refuses-write", CheckRefusedWrite},
+    {"file", CheckFile, nullptr},
+    {"repeated-load", CheckRepeatedLoad, nullptr},
+    {"second-copy", CheckSecondCopy, nullptr},
+    {"ending-ok", CheckEndingOk, nullptr},
+    {"ending-enter", CheckEndingEnter, nullptr},
+    {"ending-cancel", CheckEndingCancel, nullptr},
+    {"ending-escape", CheckEndingEscape, nullptr},
+    {"ending-close-box", CheckEndingCloseBox, nullptr},
+    {"settings-file-touched-only-by-ok", CheckTouchedOnlyByOk, nullptr},
+    {"shown-is-stored", CheckShownIsStored, nullptr},
+    {"stored-values", CheckStoredValues, nullptr},
+    {"worker-threads", CheckWorkerThreads, nullptr},
+    {"foreign-resource-scope", CheckForeignResourceScope, nullptr},
+    {"allocation-refused", CheckAllocationRefused, nullptr},
+    {"settings-file-refuses-write", CheckRefusedWrite, nullptr},
 };
 
 }  // namespace

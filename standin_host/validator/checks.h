@@ -11,6 +11,9 @@ struct CheckInfo {
   const char* name;
   // True when the plug-in passed; every problem is printed as a PROBLEM line.
   bool (*run)(const Options& options);
+  // Why the check must run with no other check beside it; null when other
+  // checks may run at the same time, each on a desktop of its own.
+  const char* alone;
 };
 
 const CheckInfo* AllChecks(size_t* count);

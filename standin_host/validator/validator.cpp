@@ -35,6 +35,7 @@ struct ChildTask {
 struct PlannedCheck {
   std::string name;
   std::vector<ChildTask> tasks;
+  bool alone;  // no other check runs beside it (checks.cpp says why)
 };
 
 enum class Outcome { kPassed, kFailed, kNotJudged };
@@ -73,7 +74,7 @@ std::wstring ChildOptions(const Options& options) {
 }
 
 PlannedCheck RandomSessionsPlan(const Options& options, uint32_t seed) {
-  PlannedCheck plan = {kRandomSessionsCheck, {}};
+  PlannedCheck plan = {kRandomSessionsCheck, {}, false};
   for (int first = 1; first <= options.sessions; first += kSessionsPerBatch) {
     int count = options.sessions - first + 1;
     if (count > kSessionsPerBatch) count = kSessionsPerBatch;
@@ -100,7 +101,8 @@ bool PlanChecks(const Options& options, uint32_t seed, std::vector<PlannedCheck>
   for (size_t i = 0; i < count; ++i) {
     if (!Wanted(only, checks[i].name)) continue;
     std::wstring arguments = L"--check " + WideFromUtf8(checks[i].name) + ChildOptions(options);
-    plans->push_back(PlannedCheck{checks[i].name, {ChildTask{arguments}}});
+    plans->push_back(
+        PlannedCheck{checks[i].name, {ChildTask{arguments}}, checks[i].alone != nullptr});
   }
   if (options.sessions > 0 && Wanted(only, kRandomSessionsCheck)) {
     plans->push_back(RandomSessionsPlan(options, seed));
@@ -167,32 +169,144 @@ const char* OutcomeName(Outcome outcome) {
   return "NOT JUDGED";
 }
 
+// What one child process came to. Its log part, its verdict and the notes of
+// the watch wait here until the report reaches its check.
+struct TaskResult {
+  enum State { kWaiting, kRunning, kDone, kNotRun } state;
+  Verdict verdict;
+  std::string log;
+  std::vector<std::string> notes;
+};
+
+// Every child of the run, in report order, shared by the slots that run them
+// and the main thread that reports them; everything here under `lock`.
+struct RunQueue {
+  CRITICAL_SECTION lock;
+  CONDITION_VARIABLE changed;  // a task started or ended
+  const std::vector<PlannedCheck>* plans;
+  std::vector<std::vector<TaskResult>> results;  // [plan][task]
+  std::vector<std::pair<size_t, size_t>> order;  // (plan, task) as they start
+  size_t next;
+  int running;
+  bool aloneRunning;
+  int slotsLeft;  // slots that may still start a task
+  const Options* options;
+  std::wstring plugin;
+};
+
 // The person's settings file is looked at before and after every child
-// process; a change there is told in `notes`, one line each.
-Verdict RunPlannedCheck(const PlannedCheck& plan, const Options& options,
-                        const std::wstring& plugin, std::string* log, std::string* notes) {
-  Verdict verdict = {Outcome::kPassed, std::string()};
+// process; a change there is told beside the check whose end found it.
+TaskResult RunTask(const PlannedCheck& plan, const ChildTask& task, const RunQueue& queue,
+                   int slot) {
+  const Options& options = *queue.options;
   int limit = options.timeLimitSeconds > 0 ? options.timeLimitSeconds : kNoProgressLimitSeconds;
-  for (const ChildTask& task : plan.tasks) {
-    std::wstring command = Quoted(OwnProgramPath()) + L" " + task.arguments + L" " + Quoted(plugin);
-    int ticket = WatchCheckStarting();
-    DWORD started = GetTickCount();
-    ChildRun run = RunChild(command, static_cast<DWORD>(limit) * 1000);
-    char took[32];  // where a slow machine's time goes, for whoever reads the log
-    snprintf(took, sizeof took, " (%.1f s)", (GetTickCount() - started) / 1000.0);
-    Verdict part = Judge(run, limit);
-    WatchVerdict after = WatchCheckEnded(ticket, run.output, run.otherProcesses);
-    for (const std::string& note : after.notes) *notes += note + "\n";
-    if (after.kind == WatchVerdict::kPluginChanged) part = Verdict{Outcome::kFailed, after.line};
-    if (after.kind == WatchVerdict::kCannotJudge) part = Verdict{Outcome::kNotJudged, after.line};
-    bool passed = part.outcome == Outcome::kPassed;
-    *log += "=== " + plan.name + ": " + Utf8FromWide(command.c_str()) + "\n" + run.output +
-            "=== " + plan.name + ": " + OutcomeName(part.outcome) +
-            (passed ? "" : " " + part.reason) + took + "\n\n";
-    if (verdict.outcome == Outcome::kPassed && (!passed || !part.reason.empty())) verdict = part;
-    if (!passed) break;  // one failing batch of sessions is the verdict
+  std::wstring command =
+      Quoted(OwnProgramPath()) + L" " + task.arguments + L" " + Quoted(queue.plugin);
+  int ticket = WatchCheckStarting();
+  DWORD started = GetTickCount();
+  ChildRun run = RunChild(command, static_cast<DWORD>(limit) * 1000, RunDesktopName(slot));
+  char took[32];  // where a slow machine's time goes, for whoever reads the log
+  snprintf(took, sizeof took, " (%.1f s)", (GetTickCount() - started) / 1000.0);
+  Verdict part = Judge(run, limit);
+  WatchVerdict after = WatchCheckEnded(ticket, run.output, run.otherProcesses);
+  if (after.kind == WatchVerdict::kPluginChanged) part = Verdict{Outcome::kFailed, after.line};
+  if (after.kind == WatchVerdict::kCannotJudge) part = Verdict{Outcome::kNotJudged, after.line};
+  bool passed = part.outcome == Outcome::kPassed;
+  std::string log = "=== " + plan.name + ": " + Utf8FromWide(command.c_str()) + "\n" + run.output +
+                    "=== " + plan.name + ": " + OutcomeName(part.outcome) +
+                    (passed ? "" : " " + part.reason) + took + "\n\n";
+  return TaskResult{TaskResult::kDone, part, log, after.notes};
+}
+
+// A batch after one that failed is not started: one failing batch of
+// sessions is the verdict, whatever ran beside it.
+bool EarlierTaskFailed(const std::vector<TaskResult>& tasks, size_t task) {
+  for (size_t i = 0; i < task; ++i) {
+    if (tasks[i].state == TaskResult::kDone && tasks[i].verdict.outcome != Outcome::kPassed) {
+      return true;
+    }
   }
-  return verdict;
+  return false;
+}
+
+// Under the lock: the next task this slot may start, false when none will.
+// A check that must run alone waits until nothing else runs, and nothing
+// starts beside it.
+bool TakeTask(RunQueue* queue, size_t* plan, size_t* task) {
+  for (;;) {
+    if (queue->next == queue->order.size() || !ChildrenRefused().empty()) return false;
+    std::pair<size_t, size_t> at = queue->order[queue->next];
+    TaskResult& result = queue->results[at.first][at.second];
+    if (EarlierTaskFailed(queue->results[at.first], at.second)) {
+      result.state = TaskResult::kNotRun;
+      ++queue->next;
+      continue;
+    }
+    bool alone = (*queue->plans)[at.first].alone;
+    if (queue->aloneRunning || (alone && queue->running > 0)) {
+      SleepConditionVariableCS(&queue->changed, &queue->lock, INFINITE);
+      continue;
+    }
+    ++queue->next;
+    ++queue->running;
+    queue->aloneRunning = alone;
+    result.state = TaskResult::kRunning;
+    *plan = at.first;
+    *task = at.second;
+    return true;
+  }
+}
+
+struct Slot {
+  RunQueue* queue;
+  int number;
+};
+
+DWORD WINAPI RunSlot(void* parameter) {
+  Slot* slot = static_cast<Slot*>(parameter);
+  RunQueue* queue = slot->queue;
+  EnterCriticalSection(&queue->lock);
+  size_t plan = 0;
+  size_t task = 0;
+  while (TakeTask(queue, &plan, &task)) {
+    LeaveCriticalSection(&queue->lock);
+    const PlannedCheck& planned = (*queue->plans)[plan];
+    TaskResult result = RunTask(planned, planned.tasks[task], *queue, slot->number);
+    EnterCriticalSection(&queue->lock);
+    queue->results[plan][task] = result;
+    --queue->running;
+    queue->aloneRunning = false;
+    WakeAllConditionVariable(&queue->changed);
+  }
+  // Once children are refused, what has not started never will.
+  for (size_t i = queue->next; i < queue->order.size(); ++i) {
+    std::pair<size_t, size_t> at = queue->order[i];
+    if (queue->results[at.first][at.second].state == TaskResult::kWaiting) {
+      queue->results[at.first][at.second].state = TaskResult::kNotRun;
+    }
+  }
+  --queue->slotsLeft;
+  WakeAllConditionVariable(&queue->changed);
+  LeaveCriticalSection(&queue->lock);
+  return 0;
+}
+
+// A check's verdict from its tasks in session order, as when they ran one
+// after another: the first that failed, else the first note. False while it
+// is not known yet; `never` when a task it needs will not run.
+bool CheckVerdict(const std::vector<TaskResult>& tasks, Verdict* verdict, bool* never) {
+  *verdict = Verdict{Outcome::kPassed, std::string()};
+  *never = false;
+  for (const TaskResult& task : tasks) {
+    if (task.state == TaskResult::kNotRun) *never = true;
+    if (task.state != TaskResult::kDone) return false;
+    bool passed = task.verdict.outcome == Outcome::kPassed;
+    if (verdict->outcome == Outcome::kPassed && (!passed || !task.verdict.reason.empty())) {
+      *verdict = task.verdict;
+    }
+    if (!passed) return true;
+  }
+  return true;
 }
 
 // The report is printed and kept for its file.
@@ -205,6 +319,99 @@ void Report(std::string* report, const char* format, ...) {
   va_end(arguments);
   Print("%s", text);
   *report += text;
+}
+
+void StartQueue(RunQueue* queue, const std::vector<PlannedCheck>& plans, const Options& options,
+                const std::wstring& plugin) {
+  InitializeCriticalSection(&queue->lock);
+  InitializeConditionVariable(&queue->changed);
+  queue->plans = &plans;
+  for (size_t plan = 0; plan < plans.size(); ++plan) {
+    TaskResult waiting = {
+        TaskResult::kWaiting, Verdict{Outcome::kPassed, std::string()}, std::string(), {}};
+    queue->results.emplace_back(plans[plan].tasks.size(), waiting);
+    for (size_t task = 0; task < plans[plan].tasks.size(); ++task) {
+      queue->order.emplace_back(plan, task);
+    }
+  }
+  queue->next = 0;
+  queue->running = 0;
+  queue->aloneRunning = false;
+  queue->slotsLeft = 0;
+  queue->options = &options;
+  queue->plugin = plugin;
+}
+
+// One thread for each slot, never more than there are tasks; `records`
+// outlives the threads.
+std::vector<HANDLE> StartSlots(RunQueue* queue, int slots, std::vector<Slot>* records) {
+  size_t count = static_cast<size_t>(slots);
+  if (count > queue->order.size()) count = queue->order.size();
+  records->assign(count, Slot{queue, 0});
+  std::vector<HANDLE> threads;
+  EnterCriticalSection(&queue->lock);
+  for (size_t i = 0; i < count; ++i) {
+    (*records)[i].number = static_cast<int>(i);
+    HANDLE thread = CreateThread(nullptr, 0, RunSlot, &(*records)[i], 0, nullptr);
+    if (thread == nullptr) break;
+    threads.push_back(thread);
+    ++queue->slotsLeft;
+  }
+  LeaveCriticalSection(&queue->lock);
+  if (threads.empty() && count > 0) {  // no thread to be had: this one does it all
+    ++queue->slotsLeft;
+    RunSlot(&(*records)[0]);
+  }
+  return threads;
+}
+
+struct Tally {
+  int passed;
+  int failed;
+  int notJudged;
+};
+
+void ReportCheck(const std::string& name, const Verdict& verdict,
+                 const std::vector<TaskResult>& tasks, std::string* report, Tally* tally) {
+  for (const TaskResult& task : tasks) {
+    for (const std::string& note : task.notes) Report(report, "%s\n", note.c_str());
+  }
+  if (verdict.outcome == Outcome::kPassed) {
+    ++tally->passed;
+    Report(report, "PASS %s%s%s\n", name.c_str(), verdict.reason.empty() ? "" : " (note: ",
+           verdict.reason.empty() ? "" : (verdict.reason + ")").c_str());
+  } else if (verdict.outcome == Outcome::kFailed) {
+    ++tally->failed;
+    Report(report, "FAIL %s: %s\n", name.c_str(), verdict.reason.c_str());
+  } else {
+    ++tally->notJudged;
+    Report(report, "NOT JUDGED %s: could not be judged here: %s\n", name.c_str(),
+           verdict.reason.c_str());
+  }
+}
+
+// Each check's line as soon as it and every check before it are known, so
+// the report reads the same whatever ran side by side. A check whose tasks
+// will not all run (children refused) has no line.
+void ReportInOrder(RunQueue* queue, std::string* report, Tally* tally) {
+  EnterCriticalSection(&queue->lock);
+  size_t plan = 0;
+  while (plan < queue->plans->size()) {
+    Verdict verdict;
+    bool never = false;
+    if (CheckVerdict(queue->results[plan], &verdict, &never)) {
+      std::vector<TaskResult> tasks = queue->results[plan];
+      LeaveCriticalSection(&queue->lock);
+      ReportCheck((*queue->plans)[plan].name, verdict, tasks, report, tally);
+      EnterCriticalSection(&queue->lock);
+      ++plan;
+    } else if (never || queue->slotsLeft == 0) {
+      ++plan;
+    } else {
+      SleepConditionVariableCS(&queue->changed, &queue->lock, INFINITE);
+    }
+  }
+  LeaveCriticalSection(&queue->lock);
 }
 
 // The log, then the report naming both files where the platform put them,
@@ -268,31 +475,27 @@ int RunValidator(const Options& options) {
          "Settings file: %s (only watched: the checks use private copies under %%TEMP%%)\n",
          Utf8FromWide(WatchedFile().c_str()).c_str());
   for (const std::string& line : deadRuns) Report(&report, "%s\n", line.c_str());
-  Report(&report, "%s\n", OpenRunDesktop(options.showDialogs).c_str());
-  std::string log;
-  int passed = 0;
-  int failed = 0;
-  int notJudged = 0;
-  for (const PlannedCheck& plan : plans) {
-    std::string notes;
-    Verdict verdict = RunPlannedCheck(plan, options, plugin, &log, &notes);
-    if (!notes.empty()) Report(&report, "%s", notes.c_str());
-    if (verdict.outcome == Outcome::kPassed) {
-      ++passed;
-      Report(&report, "PASS %s%s%s\n", plan.name.c_str(), verdict.reason.empty() ? "" : " (note: ",
-             verdict.reason.empty() ? "" : (verdict.reason + ")").c_str());
-    } else if (verdict.outcome == Outcome::kFailed) {
-      ++failed;
-      Report(&report, "FAIL %s: %s\n", plan.name.c_str(), verdict.reason.c_str());
-    } else {
-      ++notJudged;
-      Report(&report, "NOT JUDGED %s: could not be judged here: %s\n", plan.name.c_str(),
-             verdict.reason.c_str());
-    }
-    if (!ChildrenRefused().empty()) break;
+  int slots = options.jobs > 0 ? options.jobs : 1;
+  Report(&report, "%s\n", OpenRunDesktops(options.showDialogs, &slots).c_str());
+  RunQueue queue;
+  StartQueue(&queue, plans, options, plugin);
+  std::vector<Slot> slotRecords;
+  std::vector<HANDLE> threads = StartSlots(&queue, slots, &slotRecords);
+  Tally tally = {0, 0, 0};
+  ReportInOrder(&queue, &report, &tally);
+  for (HANDLE thread : threads) {
+    WaitForSingleObject(thread, INFINITE);
+    CloseHandle(thread);
   }
-  CloseRunDesktop();
+  CloseRunDesktops();
+  std::string log;
+  for (const std::vector<TaskResult>& tasks : queue.results) {
+    for (const TaskResult& task : tasks) log += task.log;
+  }
   if (!ChildrenRefused().empty()) Report(&report, "STOPPED: no further check ran\n");
+  int passed = tally.passed;
+  int failed = tally.failed;
+  int notJudged = tally.notJudged;
   std::string summary = std::to_string(passed) + " passed, " + std::to_string(failed) + " failed";
   if (notJudged > 0) summary += ", " + std::to_string(notJudged) + " could not be judged here";
   bool saved = SaveFiles(files, log, summary + "\n", report);

@@ -47,6 +47,14 @@ done
 [ -f "$work/ready" ] || fail "the bystander's window did not show within 60 s"
 timeout 60 wine "$bystander" --poke </dev/null || fail "the bystander's poke found no window"
 
+# The person's own settings file, which no run may change, not even four
+# checks side by side.
+users_file=$WINEPREFIX/drive_c/windows/VELCNFG.INI
+printf '[VELConfigData]\r\nenabled=0\r\nbitRate=112\r\n; the person'"'"'s own\r\n' >"$users_file"
+touch -d '2011-05-04 12:00' "$users_file"
+users_file_state() { printf '%s %s' "$(sha256sum <"$users_file")" "$(stat -c '%Y %s' "$users_file")"; }
+users_before=$(users_file_state)
+
 started=$(date +%s)
 failures=()
 # $1: name; $2: expected exit status; $3: a line the report must hold; the
@@ -62,11 +70,11 @@ validate() {
   [[ "$status" == $expected ]] || failures+=("$name: the validator exited $status, not $expected")
   grep -Eq "$line" "$work/$name.out" || failures+=("$name: the report lacks a line like '$line'")
 }
-validate correct 0 '^[0-9]+ passed, 0 failed$' --sessions 50 --only \
+validate correct 0 '^[0-9]+ passed, 0 failed$' --jobs 4 --sessions 100 --only \
   ending-ok,ending-enter,ending-cancel,ending-escape,ending-close-box,shown-is-stored,stored-values,random-user-sessions \
   "$(zpath "$plugin")"
 validate mono_never_greyed 1 '^FAIL random-user-sessions: .*the mono box is enabled' \
-  --sessions 50 --only random-user-sessions "$(zpath "$faulty/FAULTY_MONO_NEVER_GREYED.QVX")"
+  --jobs 4 --sessions 50 --only random-user-sessions "$(zpath "$faulty/FAULTY_MONO_NEVER_GREYED.QVX")"
 validate ignores_cancel 1 '^FAIL ending-cancel: .*still open 5 s later' \
   --sessions 0 --only ending-cancel "$(zpath "$faulty/FAULTY_IGNORES_CANCEL.QVX")"
 
@@ -84,6 +92,8 @@ validate shown_correct '[02]' '^[0-9]+ passed, 0 failed' --show-dialogs --sessio
   --only random-user-sessions "$(zpath "$plugin")"
 grep -q '^FAIL' "$work/shown_correct.out" && failures+=("shown_correct: a FAIL on the person's desktop")
 echo "with --show-dialogs, the dialogs took the foreground $(($(taken) - before)) times (each opening)"
+
+[ "$(users_file_state)" = "$users_before" ] || failures+=("the person's settings file changed")
 
 touch "$work/stop"
 wait "$stander"
