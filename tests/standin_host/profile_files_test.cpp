@@ -3,8 +3,10 @@
 // functions read from the same bytes, Cancel must leave the bytes alone, and
 // a write the platform refuses after OK must come back as Invoke's status.
 #include <gtest/gtest.h>
+#include <stdlib.h>
 #include <windows.h>
 
+#include <array>
 #include <string>
 #include <vector>
 
@@ -15,18 +17,24 @@ namespace {
 
 const char kSection[] = "VELConfigData";
 
-// The dialog's opening line for the values GetPrivateProfileIntA reads here,
-// mapped as the dialog shows them.
-std::string ExpectedOpening() {
+// All the plug-in gets from a file: enabled, bitRate, quality and
+// preprocessing as GetPrivateProfileIntA reads them here.
+using ReadValues = std::array<int, 4>;
+
+ReadValues ReadProfileValues() {
   FlushProfileCache();
   auto read = [](const char* key, int fallback) {
     return static_cast<int>(GetPrivateProfileIntA(kSection, key, fallback, "VELCNFG.INI"));
   };
-  int enabled = read("enabled", 1);
-  int bitRate = read("bitRate", 16);
-  int quality = read("quality", 0);
-  int preprocessing = read("preprocessing", 1);
+  ReadValues values = {read("enabled", 1), read("bitRate", 16), read("quality", 0),
+                       read("preprocessing", 1)};
   FlushProfileCache();
+  return values;
+}
+
+// The dialog's opening line for those values, mapped as the dialog shows them.
+std::string ExpectedOpening(const ReadValues& values) {
+  auto [enabled, bitRate, quality, preprocessing] = values;
 
   const int offered[] = {160, 128, 112, 80, 64, 56, 48};
   int shownRate = 32;
@@ -45,6 +53,7 @@ std::string ExpectedOpening() {
   }
   return line + "\n";
 }
+std::string ExpectedOpening() { return ExpectedOpening(ReadProfileValues()); }
 
 // Where two byte strings first differ, without printing megabytes.
 std::string FirstDifference(const std::string& before, const std::string& after) {
@@ -162,16 +171,45 @@ const ProfileCase kProfiles[] = {
 };
 #undef ROW
 
+// The first row whose file reads as `values`. Each row's file is written and
+// read once per process.
+const char* FirstRowReadingAs(const ReadValues& values) {
+  static const std::vector<ReadValues> rows = [] {
+    std::vector<ReadValues> read;
+    for (const ProfileCase& row : kProfiles) {
+      RemoveProfile();
+      WriteFileBytes(ProfilePath(), row.bytes());
+      read.push_back(ReadProfileValues());
+    }
+    RemoveProfile();
+    return read;
+  }();
+  size_t i = 0;
+  while (rows[i] != values) ++i;  // the row being run reads as `values`
+  return kProfiles[i].name;
+}
+
 class StandinHostProfileFile : public testing::TestWithParam<ProfileCase> {
  protected:
   void TearDown() override { RemoveProfile(); }
 };
 
+// How the platform reads hostile bytes is the same whichever build loads
+// them; what a build makes of the values is its own. So the GNU build's
+// entry runs every row, the other toolchains' one row per set of values.
 TEST_P(StandinHostProfileFile, DialogShowsWhatThePlatformReadsAndCancelKeepsTheBytes) {
   std::string bytes = GetParam().bytes();
   RemoveProfile();
   WriteFileBytes(ProfilePath(), bytes);
-  std::string expected = ExpectedOpening();
+  ReadValues values = ReadProfileValues();
+  if (getenv("PLUGIN_UNDER_TEST") != nullptr) {
+    std::string first = FirstRowReadingAs(values);
+    if (first != GetParam().name) {
+      GTEST_SKIP() << "the plug-in gets the same values from row " << first << ", run here";
+    }
+    WriteFileBytes(ProfilePath(), bytes);  // finding the first row wrote the others
+  }
+  std::string expected = ExpectedOpening(values);
 
   HostRun run = RunHost({"--cancel", WinePath(PLUGIN_FILE)});
 
