@@ -14,7 +14,7 @@
 #include "standin_host/system/progress.h"
 #include "standin_host/tools/bench.h"
 #include "standin_host/tools/call_record.h"
-#include "standin_host/user/random_user/random_sessions.h"
+#include "standin_host/random_user/random_sessions.h"
 #include "standin_host/validator/checks.h"
 #include "standin_host/validator/validator.h"
 

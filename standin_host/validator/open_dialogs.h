@@ -16,7 +16,7 @@
 #include "standin_host/hosting/session.h"
 #include "standin_host/records/options.h"
 #include "standin_host/records/problem_list.h"
-#include "standin_host/user/random_user/dialog_rules.h"
+#include "standin_host/random_user/dialog_rules.h"
 
 struct HeldDialog;
 

@@ -1,4 +1,4 @@
-// user/random_user/: a seeded random user on the real dialog; runs whole sessions on hosting/.
+// random_user/: a seeded random user on the real dialog; runs whole sessions on hosting/.
 //
 // Seeded random user sessions: each starts from a random settings file
 // (valid or hostile), runs the whole road with a random user on the real

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "standin_host/user/random_user/dialog_rules.h"
-#include "standin_host/user/random_user/starting_file.h"
+#include "standin_host/random_user/dialog_rules.h"
+#include "standin_host/random_user/starting_file.h"
 
 // The bit rates the dialog's list offers.
 constexpr int kOfferedRates[] = {160, 128, 112, 80, 64, 56, 48, 32};

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "standin_host/user/random_user/seeded_random.h"
-#include "standin_host/user/random_user/user_input.h"
+#include "standin_host/random_user/seeded_random.h"
+#include "standin_host/random_user/user_input.h"
 
 // Where a mouse step lands, worked out when it is delivered: a control's
 // centre, an entry of the dropped-down list (entry -1: a random visible one;

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "standin_host/hosting/settings_file.h"
-#include "standin_host/user/random_user/seeded_random.h"
+#include "standin_host/random_user/seeded_random.h"
 
 struct StartingFile {
   bool present;

@@ -1,4 +1,4 @@
-#include "standin_host/user/random_user/random_actor.h"
+#include "standin_host/random_user/random_actor.h"
 
 #include "host/dialog_ids.h"
 #include "standin_host/system/progress.h"

@@ -1,4 +1,4 @@
-#include "standin_host/user/random_user/stored_values.h"
+#include "standin_host/random_user/stored_values.h"
 
 #include "standin_host/system/console.h"
 #include "standin_host/user/scripted_dialog.h"

@@ -1,4 +1,4 @@
-#include "standin_host/user/random_user/user_input.h"
+#include "standin_host/random_user/user_input.h"
 
 #include <initializer_list>
 

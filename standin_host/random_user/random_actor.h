@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "standin_host/user/random_user/actions.h"
-#include "standin_host/user/random_user/dialog_rules.h"
-#include "standin_host/user/random_user/seeded_random.h"
+#include "standin_host/random_user/actions.h"
+#include "standin_host/random_user/dialog_rules.h"
+#include "standin_host/random_user/seeded_random.h"
 #include "standin_host/user/scripted_dialog.h"
 
 struct ActorRun {

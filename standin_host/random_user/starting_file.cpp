@@ -1,10 +1,10 @@
-#include "standin_host/user/random_user/starting_file.h"
+#include "standin_host/random_user/starting_file.h"
 
 #include <windows.h>
 
 #include <vector>
 
-#include "standin_host/user/random_user/stored_values.h"
+#include "standin_host/random_user/stored_values.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "standin_host/user/random_user/dialog_rules.h"
+#include "standin_host/random_user/dialog_rules.h"
 
 #include "host/dialog_ids.h"
 #include "standin_host/user/dialog_driver.h"
