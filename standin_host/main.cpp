@@ -10,11 +10,11 @@
 #include "standin_host/hosting/session.h"
 #include "standin_host/hosting/settings_file.h"
 #include "standin_host/hosting/settings_redirect.h"
+#include "standin_host/random_user/random_sessions.h"
 #include "standin_host/system/console.h"
 #include "standin_host/system/progress.h"
 #include "standin_host/tools/bench.h"
 #include "standin_host/tools/call_record.h"
-#include "standin_host/random_user/random_sessions.h"
 #include "standin_host/validator/checks.h"
 #include "standin_host/validator/validator.h"
 

@@ -1,8 +1,8 @@
 #include "standin_host/random_user/actions.h"
 
 #include "host/dialog_ids.h"
-#include "standin_host/user/dialog_driver.h"
 #include "standin_host/random_user/dialog_rules.h"
+#include "standin_host/user/dialog_driver.h"
 
 namespace {
 

@@ -1,11 +1,11 @@
 #include "standin_host/random_user/random_sessions.h"
 
-#include "standin_host/system/console.h"
-#include "standin_host/system/progress.h"
 #include "standin_host/random_user/dialog_rules.h"
 #include "standin_host/random_user/random_actor.h"
 #include "standin_host/random_user/starting_file.h"
 #include "standin_host/random_user/stored_values.h"
+#include "standin_host/system/console.h"
+#include "standin_host/system/progress.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
 #include "standin_host/validator/check_stored_values.h"
 
+#include "standin_host/random_user/stored_values.h"
 #include "standin_host/system/console.h"
 #include "standin_host/system/progress.h"
-#include "standin_host/random_user/stored_values.h"
 #include "standin_host/validator/check_support.h"
 #include "standin_host/validator/open_dialogs.h"
 

@@ -14,9 +14,9 @@
 #include <vector>
 
 #include "standin_host/hosting/session.h"
+#include "standin_host/random_user/dialog_rules.h"
 #include "standin_host/records/options.h"
 #include "standin_host/records/problem_list.h"
-#include "standin_host/random_user/dialog_rules.h"
 
 struct HeldDialog;
 
