@@ -118,10 +118,41 @@ std::string KeptOutput(OutputWatch* watch) {
 
 // Waits for the child's end while it keeps taking steps; false when it took
 // none for `noProgressLimitMs`.
-bool WaitWhileProgressing(HANDLE process, OutputWatch* watch, DWORD noProgressLimitMs) {
+// Wine starts a helper process (its explorer.exe) for a desktop when a
+// window first appears there, in the job of the process that made it: that
+// one is the platform's, not started by the plug-in. Each one seen is noted.
+void NoteDesktopHelpers(HANDLE job, std::vector<DWORD>* helpers) {
+  struct {
+    JOBOBJECT_BASIC_PROCESS_ID_LIST list;
+    ULONG_PTR more[63];
+  } ids = {};
+  ids.list.NumberOfAssignedProcesses = 64;
+  if (job == nullptr ||
+      !QueryInformationJobObject(job, JobObjectBasicProcessIdList, &ids, sizeof ids, nullptr)) {
+    return;
+  }
+  for (DWORD i = 0; i < ids.list.NumberOfProcessIdsInList && i < 64; ++i) {
+    DWORD id = static_cast<DWORD>(ids.list.ProcessIdList[i]);
+    bool known = false;
+    for (DWORD helper : *helpers) known = known || helper == id;
+    HANDLE process = known ? nullptr : OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id);
+    if (process == nullptr) continue;
+    wchar_t image[MAX_PATH];
+    DWORD length = MAX_PATH;
+    if (QueryFullProcessImageNameW(process, 0, image, &length) && length >= 13 &&
+        lstrcmpiW(image + length - 13, L"\\explorer.exe") == 0) {
+      helpers->push_back(id);
+    }
+    CloseHandle(process);
+  }
+}
+
+bool WaitWhileProgressing(HANDLE process, HANDLE job, std::vector<DWORD>* helpers,
+                          OutputWatch* watch, DWORD noProgressLimitMs) {
   DWORD lastProgress = GetTickCount();
   for (;;) {
     DWORD waited = WaitForSingleObject(process, kPollMs);
+    NoteDesktopHelpers(job, helpers);
     if (ReadNewOutput(watch)) lastProgress = GetTickCount();
     if (waited == WAIT_OBJECT_0) return true;
     if (GetTickCount() - lastProgress >= noProgressLimitMs) return false;
@@ -184,7 +215,7 @@ HANDLE NewCheckJob() {
 
 // Ends what is left of a check and waits until its job is empty, so that a
 // process the plug-in started cannot write after the check is judged.
-void EndCheckJob(HANDLE job, ChildRun* run) {
+void EndCheckJob(HANDLE job, size_t desktopHelpers, ChildRun* run) {
   TerminateJobObject(job, 1);
   JOBOBJECT_BASIC_ACCOUNTING_INFORMATION counts = {};
   for (int wait = 0; wait < kEmptyJobTries; ++wait) {
@@ -195,7 +226,7 @@ void EndCheckJob(HANDLE job, ChildRun* run) {
     }
     Sleep(kPollMs / 10);
   }
-  run->otherProcesses = counts.TotalProcesses > 1;
+  run->otherProcesses = counts.TotalProcesses > 1 + desktopHelpers;
   run->leftRunning = counts.ActiveProcesses != 0;
   EnterCriticalSection(&Live().lock);
   std::vector<HANDLE>& jobs = Live().jobs;
@@ -286,12 +317,13 @@ ChildRun RunChild(const std::wstring& commandLine, DWORD noProgressLimitMs,
   if (!desktopName.empty()) startup.lpDesktop = &desktopName[0];
   PROCESS_INFORMATION process = {};
   HANDLE job = NewCheckJob();
+  std::vector<DWORD> desktopHelpers;
   run.started = StartInJob(commandLine, job, &startup, &process);
   run.refused = ChildrenRefused();
   if (input != INVALID_HANDLE_VALUE) CloseHandle(input);
   if (run.started) {
     ResumeThread(process.hThread);
-    if (!WaitWhileProgressing(process.hProcess, &watch, noProgressLimitMs)) {
+    if (!WaitWhileProgressing(process.hProcess, job, &desktopHelpers, &watch, noProgressLimitMs)) {
       run.timedOut = true;
       TerminateProcess(process.hProcess, 1);
       WaitForSingleObject(process.hProcess, 10000);
@@ -301,7 +333,7 @@ ChildRun RunChild(const std::wstring& commandLine, DWORD noProgressLimitMs,
     CloseHandle(process.hProcess);
   }
   // Processes a check started (a holder of the settings file, say) go with it.
-  if (job != nullptr) EndCheckJob(job, &run);
+  if (job != nullptr) EndCheckJob(job, desktopHelpers.size(), &run);
   ReadNewOutput(&watch);
   run.output = KeptOutput(&watch);
   run.lastStep = watch.lastStep;

@@ -18,24 +18,6 @@ std::wstring UniqueDesktopName(int slot) {
          std::to_wstring(GetTickCount()) + L"-" + std::to_wstring(slot);
 }
 
-// Wine starts a helper process for a desktop when the first window appears
-// on it; made here, that process is the validator's, not counted among the
-// processes the first check's plug-in started.
-DWORD WINAPI ShowFirstWindow(void* desktop) {
-  if (!SetThreadDesktop(static_cast<HDESK>(desktop))) return 0;
-  HWND window = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
-                                GetModuleHandleW(nullptr), nullptr);
-  if (window != nullptr) DestroyWindow(window);
-  return 0;
-}
-
-void StartDesktop(HDESK desktop) {
-  HANDLE thread = CreateThread(nullptr, 0, ShowFirstWindow, desktop, 0, nullptr);
-  if (thread == nullptr) return;
-  WaitForSingleObject(thread, INFINITE);
-  CloseHandle(thread);
-}
-
 }  // namespace
 
 std::string OpenRunDesktops(bool showDialogs, int* slots) {
@@ -49,13 +31,11 @@ std::string OpenRunDesktops(bool showDialogs, int* slots) {
     std::wstring name = UniqueDesktopName(slot);
     // Held only to keep the desktop while the checks open it by name. It is
     // never switched to, so the person's screen stays theirs.
-    HDESK desktop = CreateDesktopW(name.c_str(), nullptr, nullptr, 0,
-                                   GENERIC_READ | DESKTOP_CREATEWINDOW, nullptr);
+    HDESK desktop = CreateDesktopW(name.c_str(), nullptr, nullptr, 0, GENERIC_READ, nullptr);
     if (desktop == nullptr) {
       error = GetLastError();
       break;
     }
-    StartDesktop(desktop);
     g_desktops.push_back(RunDesktop{desktop, name});
   }
   if (g_desktops.empty()) {

@@ -608,7 +608,7 @@ extern "C" BOOL WINAPI FaultyDllMain(HINSTANCE module, DWORD reason, LPVOID rese
   // could bind its calls.
   if (reason == DLL_PROCESS_ATTACH) RewriteVersionKey();
 #elif defined(FAULTY_WRITES_PAST_THE_HOST)
-  // As the module loads, a process it starts appends to the person's file:
+  // As the module loads, a process it starts rewrites the person's file:
   // a road no binding in this process covers. The line before it stands for
   // the record the host's file-open level prints of a road it saw but could
   // not redirect, so that the validator's put-back runs on a write that
@@ -619,8 +619,16 @@ extern "C" BOOL WINAPI FaultyDllMain(HINSTANCE module, DWORD reason, LPVOID rese
     lstrcatA(line, " for writing by a process the module's entry started\r\n");
     DWORD written = 0;
     WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), line, lstrlenA(line), &written, nullptr);
-    char command[MAX_PATH + 64] = "cmd.exe /c echo written at load>>";
-    RealSettingsPath(command + lstrlenA(command));
+    // Written beside it and moved over it, as a careful program saves: a cut
+    // leaves the old bytes or the new, so what a test finds is the host's doing.
+    char path[MAX_PATH];
+    RealSettingsPath(path);
+    char command[3 * MAX_PATH + 64] = "cmd.exe /c echo written at load>";
+    lstrcatA(command, path);
+    lstrcatA(command, ".new&& move /y ");
+    lstrcatA(command, path);
+    lstrcatA(command, ".new ");
+    lstrcatA(command, path);
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
