@@ -24,7 +24,7 @@ set STATUS=2
 goto end
 
 :judge
-echo This takes about a minute; the window stays open until it is done.
+echo This takes about half a minute; the window stays open until it is done.
 echo.
 "%KIT%plugin-validator.exe" --validate --report-folder "%KIT%." --default-plugin "%KIT%..\VELSTTNG.QVX" %*
 set STATUS=%ERRORLEVEL%
