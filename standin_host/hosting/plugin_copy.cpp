@@ -9,15 +9,14 @@ namespace {
 struct Around {
   std::wstring file;  // "" when this process does not redirect
   FileState before;
-  size_t mark;
-  size_t writes;
+  SettingsCallCount count;
 };
 
 Around Before(int copy) {
   std::wstring file = BoundSettingsFile(copy);
   FileState state = {false, std::string(), FILETIME{}};
   if (!file.empty()) state = ReadFileState(file);
-  return Around{file, state, SettingsCallMark(copy), SettingsWriteCount(copy)};
+  return Around{file, state, CountSettingsCalls(copy)};
 }
 
 // The private file is the copy's alone, so any change is its own doing; so
@@ -25,9 +24,9 @@ Around Before(int copy) {
 void JudgeAfter(const Around& around, int copy, const char* when, ProblemList* problemList) {
   if (around.file.empty()) return;
   FileState now = ReadFileState(around.file);
-  bool wrote = SettingsWriteCount(copy) != around.writes;
+  bool wrote = CountSettingsCalls(copy).writes != around.count.writes;
   if (SameFile(around.before, now) && !wrote) return;
-  std::string calls = SettingsCallsSince(copy, around.mark);
+  std::string calls = SettingsCallsSince(copy, around.count.calls);
   std::string change =
       SameFile(around.before, now) ? "it was written" : FileChange(around.before, now);
   ReportProblem(problemList,

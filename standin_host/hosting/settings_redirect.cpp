@@ -338,20 +338,12 @@ std::string EndBoundLoad(HMODULE module) {
   return failure;
 }
 
-size_t SettingsCallMark(int copy) {
-  if (g_redirect.folder.empty()) return 0;
+SettingsCallCount CountSettingsCalls(int copy) {
+  if (g_redirect.folder.empty()) return SettingsCallCount{0, 0};
   EnterCriticalSection(&g_redirect.lock);
-  size_t mark = g_redirect.copies[copy].total;
+  SettingsCallCount count = {g_redirect.copies[copy].total, g_redirect.copies[copy].writes};
   LeaveCriticalSection(&g_redirect.lock);
-  return mark;
-}
-
-size_t SettingsWriteCount(int copy) {
-  if (g_redirect.folder.empty()) return 0;
-  EnterCriticalSection(&g_redirect.lock);
-  size_t writes = g_redirect.copies[copy].writes;
-  LeaveCriticalSection(&g_redirect.lock);
-  return writes;
+  return count;
 }
 
 std::string SettingsCallsSince(int copy, size_t mark) {

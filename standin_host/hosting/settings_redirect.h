@@ -46,12 +46,16 @@ void BeginBoundLoad(int copy, const std::wstring* fileName);
 // brought nothing new (it was loaded already).
 std::string EndBoundLoad(HMODULE module);
 
-// How many calls copy `copy` has made so far, and those since `mark`, as
-// `WritePrivateProfileStringA("VELCNFG.INI"), ...` ("" when none).
-size_t SettingsCallMark(int copy);
-// How many of them were writes (a profile write, a file's attributes set, a
-// file deleted, moved, copied or created).
-size_t SettingsWriteCount(int copy);
+// How many calls copy `copy` has made so far, and how many of them were
+// writes (a profile write, a file's attributes set, a file deleted, moved,
+// copied or created); both 0 when this process does not redirect.
+struct SettingsCallCount {
+  size_t calls;
+  size_t writes;
+};
+SettingsCallCount CountSettingsCalls(int copy);
+// The calls since the count `mark`, as `WritePrivateProfileStringA("VELCNFG.INI"),
+// ...` ("" when none).
 std::string SettingsCallsSince(int copy, size_t mark);
 
 // After the copy has left (its unloading may still write), what it did that

@@ -24,6 +24,17 @@ fail() {
   exit 1
 }
 
+# Waits (10 s at most) for the interrupted run's pseudo-terminal to end and
+# sets `status` to its exit status; not in a subshell, which could not wait.
+wait_for_run() {
+  for _ in $(seq 100); do
+    kill -0 "$script_pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  status=0
+  wait "$script_pid" || status=$?
+}
+
 rm -rf "$scratch"
 mkdir -p "$scratch"
 # A name of its own, so that its processes are told apart from any other.
@@ -80,12 +91,7 @@ for _ in $(seq 50); do
 done
 [ -n "$restored" ] || fail "5 s after Ctrl+C: file $(md5sum <"$settings"), time $(stat -c %Y "$settings"), run folders: $(run_folders), checks running: $(ours "--check ending-cancel" | tr '\n' ' ')"
 
-for _ in $(seq 100); do
-  kill -0 "$script_pid" 2>/dev/null || break
-  sleep 0.1
-done
-status=0
-wait "$script_pid" || status=$?
+wait_for_run
 [ "$status" = 2 ] || fail "the validator ended with $status, not 2"
 # The console wraps long lines: the beginning is enough.
 grep -q "Interrupted (Ctrl+C): no check is left running" "$scratch/out" ||
@@ -106,12 +112,7 @@ done
 validator=$(ours --validate)
 [ -n "$validator" ] || fail "no validator process for the writing build"
 kill -INT "$validator"
-for _ in $(seq 100); do
-  kill -0 "$script_pid" 2>/dev/null || break
-  sleep 0.1
-done
-status=0
-wait "$script_pid" || status=$?
+wait_for_run
 [ "$status" = 2 ] || fail "the writing build's run ended with $status, not 2"
 [ "$(md5sum <"$settings")" = "$users_file" ] && [ "$(stat -c %Y "$settings")" = "$users_time" ] ||
   fail "the plug-in's write was not put back"
