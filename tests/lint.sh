@@ -18,8 +18,13 @@ mapfile -t tidied < <(find plugin standin_host -type f -name '*.cpp' | LC_ALL=C 
 status=0
 clang-format --dry-run --Werror "${sources[@]}" || status=1
 # clang-tidy counts the warnings it hides in system headers; only findings matter.
+# The analyzer runs in its shallow mode, as editors run it while one types: in
+# its deep mode a few functions' path explosion took half of the lint's time.
+# (clang-tidy 14 reads ExtraArgs from .clang-tidy but does not pass them on.)
+shallow=(--extra-arg=-Xclang --extra-arg=-analyzer-config --extra-arg=-Xclang
+  --extra-arg=mode=shallow)
 printf '%s\n' "${tidied[@]}" |
-  xargs -P"$(nproc)" -n1 clang-tidy -p "$database" --quiet --warnings-as-errors='*' \
+  xargs -P"$(nproc)" -n1 clang-tidy -p "$database" --quiet --warnings-as-errors='*' "${shallow[@]}" \
     2> >(grep -v ' warnings\? generated\.$' >&2) || status=1
 if [ "$status" -ne 0 ]; then
   echo "lint: findings above"

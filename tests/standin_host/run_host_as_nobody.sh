@@ -3,12 +3,14 @@
 # with copies of the stand-in host and the plug-in that user can read
 # wherever the build folder is.
 #   run_host_as_nobody.sh <readonly_host_test.exe> <standin_host.exe> <plug-in> <build folder>
+#     [gtest arguments...]
 set -euo pipefail
 
 test_program=$1
 host=$2
 plugin=$3
 build=$4
+shift 4
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 
 copies=$(mktemp -d /tmp/velsttng-host-XXXXXX)
@@ -22,4 +24,4 @@ winepath_of() { printf 'Z:%s' "$(printf '%s' "$1" | tr / '\\')"; }
 # run of its own, before the run that opens dialogs.
 bash "$here/../support/run_as_nobody.sh" "$test_program" "$build" --prepare-prefix
 bash "$here/../support/run_as_nobody.sh" "$test_program" "$build" \
-  "$(winepath_of "$copies/standin_host.exe")" "$(winepath_of "$copies/$(basename "$plugin")")"
+  "$(winepath_of "$copies/standin_host.exe")" "$(winepath_of "$copies/$(basename "$plugin")")" "$@"
