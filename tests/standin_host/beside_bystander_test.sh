@@ -70,7 +70,7 @@ validate() {
   [[ "$status" == $expected ]] || failures+=("$name: the validator exited $status, not $expected")
   grep -Eq "$line" "$work/$name.out" || failures+=("$name: the report lacks a line like '$line'")
 }
-validate correct 0 '^[0-9]+ passed, 0 failed$' --jobs 4 --sessions 100 --only \
+validate correct 0 '^[0-9]+ passed, 0 failed$' --jobs 4 --sessions 60 --only \
   ending-ok,ending-enter,ending-cancel,ending-escape,ending-close-box,shown-is-stored,stored-values,random-user-sessions \
   "$(zpath "$plugin")"
 validate mono_never_greyed 1 '^FAIL random-user-sessions: .*the mono box is enabled' \
@@ -88,7 +88,7 @@ echo "the validator took the foreground from the bystander $(taken) times"
 # On the person's desktop, a session during which the bystander took the
 # activation is not judged: never a FAIL.
 before=$(taken)
-validate shown_correct '[02]' '^[0-9]+ passed, 0 failed' --show-dialogs --sessions 50 \
+validate shown_correct '[02]' '^[0-9]+ passed, 0 failed' --show-dialogs --sessions 25 \
   --only random-user-sessions "$(zpath "$plugin")"
 grep -q '^FAIL' "$work/shown_correct.out" && failures+=("shown_correct: a FAIL on the person's desktop")
 echo "with --show-dialogs, the dialogs took the foreground $(($(taken) - before)) times (each opening)"
