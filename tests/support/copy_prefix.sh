@@ -13,4 +13,7 @@ cp -al "$from" "$to.tmp"
 find "$to.tmp" -type f ! -path "$to.tmp/drive_c/windows/system32/*" \
   ! -path "$to.tmp/drive_c/windows/winsxs/*" -exec sh -c \
   'for f; do cp -p "$f" "$f.copy" && mv -f "$f.copy" "$f" || exit 1; done' sh {} +
+# Debian's Wine names the server's folder under /tmp in the prefix's file
+# "wineserver": a copy gets a folder of its own, which its user can enter.
+rm -f "$to.tmp/wineserver"
 mv "$to.tmp" "$to"

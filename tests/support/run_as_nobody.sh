@@ -45,6 +45,17 @@ chown $uid:$uid "$root"
 chmod 700 "$root"
 as_nobody mkdir -p "$home" "$root/bin"
 
+# A copy of the build's prefix as ./run made it costs a second where a
+# wineboot costs half a minute under emulation. Its system files stay hard
+# links to root's, which Wine only reads; the folders and every file of its
+# own become this user's, as Wine wants a prefix owned by whoever runs it.
+fresh=$build/wine/fresh
+if [ ! -f "$prefix/.ready" ] && [ -f "$fresh/.ready" ] &&
+  bash "$(dirname "$0")/copy_prefix.sh" "$fresh" "$prefix" 2>/dev/null; then
+  echo "the Wine prefix for uid $uid: a copy of $fresh"
+  find "$prefix" \( -type d -o -links 1 \) -exec chown -h $uid:$uid {} +
+  as_nobody touch "$prefix/.ready"
+fi
 if [ ! -f "$prefix/.ready" ]; then
   echo "creating the Wine prefix for uid $uid in $prefix"
   rm -rf "$prefix"
