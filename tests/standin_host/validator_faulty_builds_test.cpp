@@ -394,15 +394,16 @@ TEST_P(ValidatorLeavesRealFile, ThroughAWholeRun) {
                                            OPEN_EXISTING, 0, nullptr)
                              : INVALID_HANDLE_VALUE;
   std::string plugin = std::string(FAULTY_PLUGIN_FOLDER) + row.file;
-  HostRun run = RunHost({"--validate", "--sessions", "5", "--seed", "7", WinePath(plugin.c_str())});
+  // No random sessions: their process loads the plug-in as every check's does.
+  HostRun run = RunHost({"--validate", "--sessions", "0", WinePath(plugin.c_str())});
   if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
   EXPECT_FALSE(Contains(run.out, "NOT JUDGED")) << Describe(run);
   if (row.because == nullptr) {
     EXPECT_EQ(0u, run.exitCode) << Describe(run);
-    EXPECT_TRUE(Contains(run.out, "\n16 passed, 0 failed\n")) << Describe(run);
+    EXPECT_TRUE(Contains(run.out, "\n15 passed, 0 failed\n")) << Describe(run);
   } else {
     EXPECT_EQ(1u, run.exitCode) << Describe(run);
-    EXPECT_TRUE(Contains(run.out, "\n0 passed, 16 failed\n")) << Describe(run);
+    EXPECT_TRUE(Contains(run.out, "\n0 passed, 15 failed\n")) << Describe(run);
     for (size_t at = run.out.find("\nFAIL "); at != std::string::npos;
          at = run.out.find("\nFAIL ", at + 1)) {
       std::string line = run.out.substr(at + 1, run.out.find('\n', at + 1) - at - 1);
