@@ -21,16 +21,7 @@ export WINEPREFIX=$work/prefix WINEDEBUG=-all
 mkdir -p "$work"
 if [ ! -f "$WINEPREFIX/.desktops-ready" ]; then
   rm -rf "$WINEPREFIX"
-  # A copy of the build's prefix as it was made (FRESH_PREFIX) costs a
-  # second where a wineboot costs half a minute under emulation; its null
-  # display driver gives way to the X one here.
-  if [ -f "${FRESH_PREFIX:-/nonexistent}/.ready" ]; then
-    bash "$(dirname "$0")/../support/copy_prefix.sh" "$FRESH_PREFIX" "$WINEPREFIX" ||
-      fail "cannot copy $FRESH_PREFIX"
-    wine reg delete 'HKCU\Software\Wine\Drivers' /v Graphics /f </dev/null >"$work/prefix.log" 2>&1
-  else
-    timeout 600 wineboot -i </dev/null >"$work/prefix.log" 2>&1 || fail "wineboot failed"
-  fi
+  timeout 600 wineboot -i </dev/null >"$work/prefix.log" 2>&1 || fail "wineboot failed"
   # Every program of the prefix opens in one virtual desktop.
   wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d bystander /f \
     </dev/null >>"$work/prefix.log" 2>&1

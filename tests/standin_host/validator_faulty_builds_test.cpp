@@ -398,8 +398,8 @@ TEST_P(ValidatorLeavesRealFile, ThroughAWholeRun) {
   std::string plugin = std::string(FAULTY_PLUGIN_FOLDER) + row.file;
   // Every check that loads the plug-in a way of its own; the other endings,
   // shown-is-stored and the random sessions load it as ending-ok does.
-  HostRun run = RunHost({"--validate", "--only", kEachLoad, "--sessions", "0",
-                         WinePath(plugin.c_str())});
+  HostRun run =
+      RunHost({"--validate", "--only", kEachLoad, "--sessions", "0", WinePath(plugin.c_str())});
   if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
   EXPECT_FALSE(Contains(run.out, "NOT JUDGED")) << Describe(run);
   if (row.because == nullptr) {
