@@ -35,6 +35,26 @@ wait_for_run() {
   wait "$script_pid" || status=$?
 }
 
+# Starts the validator on plug-in $1 with checks $2 in a pseudo-terminal, as
+# a console runs it; `script_pid` is that terminal's.
+start_run() {
+  script -qec "$(printf '%q ' "$wine_run" "$host" --validate --only "$2" --sessions 0 \
+    --time-limit 600 "$1")" /dev/null >"$scratch/out" 2>&1 </dev/null &
+  script_pid=$!
+}
+
+# Once command $1 succeeds, Ctrl+C to the validator; $2 names what it waits for.
+interrupt_once() {
+  until "$1"; do
+    kill -0 "$script_pid" 2>/dev/null || fail "the run ended before $2"
+    sleep 0.05
+  done
+  local validator
+  validator=$(ours --validate)
+  [ -n "$validator" ] || fail "no validator process"
+  kill -INT "$validator"
+}
+
 rm -rf "$scratch"
 mkdir -p "$scratch"
 # A name of its own, so that its processes are told apart from any other.
@@ -61,21 +81,13 @@ touch -d '2011-05-04 12:00:00' "$settings"
 users_file=$(md5sum <"$settings")
 users_time=$(stat -c %Y "$settings")
 
-script -qec "$(printf '%q ' "$wine_run" "$host" --validate --only ending-cancel --sessions 0 \
-  --time-limit 600 "$plugin_path")" /dev/null >"$scratch/out" 2>&1 </dev/null &
-script_pid=$!
+start_run "$plugin_path" ending-cancel
 
 # The run's private folders, wherever the prefix keeps the user's temporary folder.
 run_folders() { compgen -G "$prefix/drive_c/users/*/*Temp/plugin-validator-run-*" || true; }
 planted() { compgen -G "$prefix/drive_c/users/*/*Temp/plugin-validator-run-*/*VELCNFG.INI" >/dev/null; }
 
-until planted; do
-  kill -0 "$script_pid" 2>/dev/null || fail "the validator ended before its check planted a file"
-  sleep 0.1
-done
-validator=$(ours --validate)
-[ -n "$validator" ] || fail "no validator process"
-kill -INT "$validator"
+interrupt_once planted "its check planted a file"
 
 started=$(date +%s%N)
 restored=""
@@ -102,16 +114,9 @@ grep -q "Last look at C:.windows.VELCNFG.INI: untouched" "$scratch/out" ||
 
 cp "$writer" "$scratch/CTRL_C_TEST_WRITER.QVX"
 writer_path="Z:$(printf '%s' "$scratch/CTRL_C_TEST_WRITER.QVX" | tr / '\\')"
-script -qec "$(printf '%q ' "$wine_run" "$host" --validate --only stored-values --sessions 0 \
-  --time-limit 600 "$writer_path")" /dev/null >"$scratch/out" 2>&1 </dev/null &
-script_pid=$!
-until [ "$(md5sum <"$settings")" != "$users_file" ]; do
-  kill -0 "$script_pid" 2>/dev/null || fail "the writing build's run ended before it wrote"
-  sleep 0.05
-done
-validator=$(ours --validate)
-[ -n "$validator" ] || fail "no validator process for the writing build"
-kill -INT "$validator"
+start_run "$writer_path" stored-values
+written() { [ "$(md5sum <"$settings")" != "$users_file" ]; }
+interrupt_once written "the writing build wrote the file"
 wait_for_run
 [ "$status" = 2 ] || fail "the writing build's run ended with $status, not 2"
 [ "$(md5sum <"$settings")" = "$users_file" ] && [ "$(stat -c %Y "$settings")" = "$users_time" ] ||
