@@ -4,6 +4,9 @@
 #include "standin_host/system/progress.h"
 #include "standin_host/user/dialog_driver.h"
 
+const char kActivationTaken[] =
+    "another window took the activation from the dialog during the action";
+
 namespace {
 
 // Posted after each input message: when it arrives, the dialog's modal loop
@@ -286,17 +289,22 @@ void CannotJudge(ActorRun* run, const std::string& unreachable) {
 }
 
 // What an inactive dialog does with input is the platform's, not the
-// plug-in's: on the person's desktop, an action during which another window
-// took the activation from the dialog is not judged. The dialog's thread may
-// have made it active again meanwhile (setting the focus does), but not the
-// foreground. On a desktop of the validator's own no other program can take
-// it, and a dialog that lost it there lost it to the plug-in.
+// plug-in's: an action during which another thread's window took the
+// activation from the dialog is not judged. The marker, a top-level window
+// of the dialog's thread, hears of that (WM_ACTIVATEAPP). On a desktop of the
+// validator's own no other program should take it, but where the system
+// gives every desktop one keyboard focus (Wine on an X display), a dialog
+// that another check opens meanwhile does. On the person's desktop the
+// dialog's thread may have made it active again meanwhile (setting the focus
+// does), but not the foreground.
 bool LostActivation(ActorRun* run) {
-  if (!OnInputDesktop()) return false;
-  bool taken =
-      AnotherWindowActive(run->dialog) || (run->activeBefore && !DialogActive(run->dialog));
+  bool taken = run->activationLost;
+  if (OnInputDesktop()) {
+    taken = taken || AnotherWindowActive(run->dialog) ||
+            (run->activeBefore && !DialogActive(run->dialog));
+  }
   if (!taken) return false;
-  CannotJudge(run, "another window took the activation from the dialog during the action");
+  CannotJudge(run, kActivationTaken);
   return true;
 }
 
@@ -417,8 +425,10 @@ void OnMarker(ActorRun* run) {
 }
 
 LRESULT CALLBACK MarkerProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  auto* run = reinterpret_cast<ActorRun*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+  if (message == WM_ACTIVATEAPP && !wParam && run != nullptr) run->activationLost = true;
   if (message != kMarkerMessage) return DefWindowProcW(window, message, wParam, lParam);
-  OnMarker(reinterpret_cast<ActorRun*>(GetWindowLongPtrW(window, GWLP_USERDATA)));
+  OnMarker(run);
   return 0;
 }
 
@@ -432,8 +442,10 @@ HWND CreateMarker(ActorRun* run) {
     windowClass.lpszClassName = kMarkerClass;
     registered = RegisterClassW(&windowClass);
   }
-  HWND marker = CreateWindowExW(0, kMarkerClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                                instance, nullptr);
+  // Top-level, never shown: it hears when the thread loses the activation,
+  // which a message-only window does not.
+  HWND marker = CreateWindowExW(WS_EX_TOOLWINDOW | WS_EX_NOACTIVATE, kMarkerClass, L"", WS_POPUP, 0,
+                                0, 0, 0, nullptr, nullptr, instance, nullptr);
   if (marker != nullptr) SetWindowLongPtrW(marker, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(run));
   return marker;
 }

@@ -38,12 +38,16 @@ struct ActorRun {
   ActionEffect effect;
   bool endingStarted;
   DialogView before;
-  bool activeBefore;  // the dialog was active when the action began
+  bool activeBefore;    // the dialog was active when the action began
+  bool activationLost;  // another thread's window took it since the dialog was ready
   int waitRounds;
   // The entries the dropped list showed before it was scrolled.
   int shownFirst;
   int shownLast;
 };
+
+// Why a session was not judged when another window took the activation.
+extern const char kActivationTaken[];
 
 // Called with the run as context once the dialog is ready (a DialogReadyFn);
 // the rest happens in the dialog's own modal loop.

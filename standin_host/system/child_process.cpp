@@ -213,17 +213,21 @@ HANDLE NewCheckJob() {
   return job;
 }
 
+// Ends a job's processes; true once none is left. A process still being
+// started when its job is ended can outlive the ending (Wine ends only
+// processes that already run a thread), so whoever waits ends it again.
+bool EndJobProcesses(HANDLE job, JOBOBJECT_BASIC_ACCOUNTING_INFORMATION* counts) {
+  TerminateJobObject(job, 1);
+  return !QueryInformationJobObject(job, JobObjectBasicAccountingInformation, counts,
+                                    sizeof *counts, nullptr) ||
+         counts->ActiveProcesses == 0;
+}
+
 // Ends what is left of a check and waits until its job is empty, so that a
 // process the plug-in started cannot write after the check is judged.
 void EndCheckJob(HANDLE job, size_t desktopHelpers, ChildRun* run) {
-  TerminateJobObject(job, 1);
   JOBOBJECT_BASIC_ACCOUNTING_INFORMATION counts = {};
-  for (int wait = 0; wait < kEmptyJobTries; ++wait) {
-    if (!QueryInformationJobObject(job, JobObjectBasicAccountingInformation, &counts, sizeof counts,
-                                   nullptr) ||
-        counts.ActiveProcesses == 0) {
-      break;
-    }
+  for (int wait = 0; wait < kEmptyJobTries && !EndJobProcesses(job, &counts); ++wait) {
     Sleep(kPollMs / 10);
   }
   run->otherProcesses = counts.TotalProcesses > 1 + desktopHelpers;
@@ -346,10 +350,22 @@ const std::string& ChildrenRefused() {
   return InterlockedCompareExchange(&g_refusedSet, 0, 0) != 0 ? g_refused : kNotRefused;
 }
 
-void EndChildProcesses() {
+bool EndChildProcesses() {
+  JOBOBJECT_BASIC_ACCOUNTING_INFORMATION counts = {};
+  bool allEnded = true;
   EnterCriticalSection(&Live().lock);
-  for (HANDLE job : Live().jobs) TerminateJobObject(job, 1);
+  for (HANDLE job : Live().jobs) allEnded = EndJobProcesses(job, &counts) && allEnded;
   LeaveCriticalSection(&Live().lock);
+  return allEnded;
+}
+
+bool EndChildProcessesWithin(unsigned long waitMs) {
+  DWORD started = GetTickCount();
+  while (!EndChildProcesses()) {
+    if (GetTickCount() - started >= waitMs) return false;
+    Sleep(kPollMs / 10);
+  }
+  return true;
 }
 
 std::wstring OwnProgramPath() {

@@ -36,7 +36,10 @@ ChildRun RunChild(const std::wstring& commandLine, DWORD noProgressLimitMs,
 // changes, so the reference stays good on any thread.
 const std::string& ChildrenRefused();
 // Ends every child process and those they started; safe from any thread.
-void EndChildProcesses();
+// True when none is left running.
+bool EndChildProcesses();
+// Ends them again until none is left or `waitMs` has passed; true when none is.
+bool EndChildProcessesWithin(unsigned long waitMs);
 
 // The full path of this program.
 std::wstring OwnProgramPath();

@@ -15,6 +15,8 @@ constexpr DWORD kExitInterrupted = 2;
 // How long a check's thread may take to hand over its output once its
 // process has been ended.
 constexpr unsigned long kLastLookWaitMs = 3000;
+// How long a process a check started may take to be ended once it runs.
+constexpr unsigned long kLastProcessesWaitMs = 5000;
 
 volatile LONG g_interrupted = 0;
 
@@ -24,14 +26,18 @@ volatile LONG g_interrupted = 0;
     for (;;) Sleep(INFINITE);
   }
   std::string seen = WatchLastLook(kLastLookWaitMs);
+  // One a check started meanwhile, which the jobs would not take down with
+  // this process if it were still being started.
+  bool ended = EndChildProcessesWithin(kLastProcessesWaitMs);
   std::string file = Utf8FromWide(WatchedFile().c_str());
   std::string written =
       WatchWroteRealFile()
           ? "; the validator wrote your settings file only to put back the plug-in's changes"
           : ", and your settings file " + file + " was never written by the validator";
-  Print("\nInterrupted (%s): no check is left running%s\n%s", how, written.c_str(), seen.c_str());
+  Print("\nInterrupted (%s): %s%s\n%s", how,
+        ended ? "no check is left running" : "a program a check started could not be ended",
+        written.c_str(), seen.c_str());
   RemoveRunFolder();
-  EndChildProcesses();  // one that started meanwhile
   // Not ExitProcess: the main thread may hold the runtime's locks.
   TerminateProcess(GetCurrentProcess(), kExitInterrupted);
   for (;;) Sleep(INFINITE);

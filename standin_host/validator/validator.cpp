@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "standin_host/hosting/settings_file.h"
+#include "standin_host/random_user/random_actor.h"
 #include "standin_host/system/child_process.h"
 #include "standin_host/system/console.h"
 #include "standin_host/validator/checks.h"
@@ -176,6 +177,7 @@ struct TaskResult {
   Verdict verdict;
   std::string log;
   std::vector<std::string> notes;
+  bool rerunAlone;  // runs again with nothing beside it (RunAgainAlone)
 };
 
 // Every child of the run, in report order, shared by the slots that run them
@@ -190,6 +192,7 @@ struct RunQueue {
   int running;
   bool aloneRunning;
   int slotsLeft;  // slots that may still start a task
+  int slots;
   const Options* options;
   std::wstring plugin;
 };
@@ -215,7 +218,7 @@ TaskResult RunTask(const PlannedCheck& plan, const ChildTask& task, const RunQue
   std::string log = "=== " + plan.name + ": " + Utf8FromWide(command.c_str()) + "\n" + run.output +
                     "=== " + plan.name + ": " + OutcomeName(part.outcome) +
                     (passed ? "" : " " + part.reason) + took + "\n\n";
-  return TaskResult{TaskResult::kDone, part, log, after.notes};
+  return TaskResult{TaskResult::kDone, part, log, after.notes, false};
 }
 
 // A batch after one that failed is not started: one failing batch of
@@ -242,7 +245,7 @@ bool TakeTask(RunQueue* queue, size_t* plan, size_t* task) {
       ++queue->next;
       continue;
     }
-    bool alone = (*queue->plans)[at.first].alone;
+    bool alone = (*queue->plans)[at.first].alone || result.rerunAlone;
     if (queue->aloneRunning || (alone && queue->running > 0)) {
       SleepConditionVariableCS(&queue->changed, &queue->lock, INFINITE);
       continue;
@@ -262,6 +265,31 @@ struct Slot {
   int number;
 };
 
+// Where the system gives all of the run's desktops one keyboard focus (Wine
+// on an X display), a dialog opened by one check takes the activation from
+// another check's dialog, and that check's session goes unjudged. Such a
+// task runs once more, under the lock, at the end of the queue and with no
+// other beside it; its verdict then stands. On Windows each desktop keeps
+// its own focus and this never happens.
+bool RunAgainAlone(RunQueue* queue, size_t plan, size_t task, TaskResult* result) {
+  TaskResult& earlier = queue->results[plan][task];
+  if (earlier.rerunAlone) {
+    result->log = earlier.log + result->log;
+    return false;
+  }
+  if (queue->slots < 2 || result->verdict.outcome != Outcome::kNotJudged ||
+      result->verdict.reason.find(kActivationTaken) == std::string::npos) {
+    return false;
+  }
+  result->state = TaskResult::kWaiting;
+  result->rerunAlone = true;
+  result->log += "=== " + (*queue->plans)[plan].name +
+                 ": another check's dialog took the activation from this one's; run again with "
+                 "no other check beside it\n\n";
+  queue->order.emplace_back(plan, task);
+  return true;
+}
+
 DWORD WINAPI RunSlot(void* parameter) {
   Slot* slot = static_cast<Slot*>(parameter);
   RunQueue* queue = slot->queue;
@@ -273,6 +301,7 @@ DWORD WINAPI RunSlot(void* parameter) {
     const PlannedCheck& planned = (*queue->plans)[plan];
     TaskResult result = RunTask(planned, planned.tasks[task], *queue, slot->number);
     EnterCriticalSection(&queue->lock);
+    RunAgainAlone(queue, plan, task, &result);
     queue->results[plan][task] = result;
     --queue->running;
     queue->aloneRunning = false;
@@ -328,7 +357,7 @@ void StartQueue(RunQueue* queue, const std::vector<PlannedCheck>& plans, const O
   queue->plans = &plans;
   for (size_t plan = 0; plan < plans.size(); ++plan) {
     TaskResult waiting = {
-        TaskResult::kWaiting, Verdict{Outcome::kPassed, std::string()}, std::string(), {}};
+        TaskResult::kWaiting, Verdict{Outcome::kPassed, std::string()}, std::string(), {}, false};
     queue->results.emplace_back(plans[plan].tasks.size(), waiting);
     for (size_t task = 0; task < plans[plan].tasks.size(); ++task) {
       queue->order.emplace_back(plan, task);
@@ -338,6 +367,7 @@ void StartQueue(RunQueue* queue, const std::vector<PlannedCheck>& plans, const O
   queue->running = 0;
   queue->aloneRunning = false;
   queue->slotsLeft = 0;
+  queue->slots = 0;
   queue->options = &options;
   queue->plugin = plugin;
 }
@@ -348,6 +378,7 @@ std::vector<HANDLE> StartSlots(RunQueue* queue, int slots, std::vector<Slot>* re
   size_t count = static_cast<size_t>(slots);
   if (count > queue->order.size()) count = queue->order.size();
   records->assign(count, Slot{queue, 0});
+  queue->slots = static_cast<int>(count);
   std::vector<HANDLE> threads;
   EnterCriticalSection(&queue->lock);
   for (size_t i = 0; i < count; ++i) {
