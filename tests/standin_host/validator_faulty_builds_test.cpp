@@ -331,9 +331,9 @@ bool PrivateFilesPlanted() {
   return false;
 }
 
-// The person saves while a check runs, by a plain write or by renaming a new
-// file over the old: the save stands, the check passes and the report names
-// the change.
+// The person saves while random sessions hold their dialogs open, by a plain
+// write or by renaming a new file over the old: the save stands, the check
+// passes and the report names the change.
 class ValidatorBesidePersonsSave : public testing::TestWithParam<bool> {};
 
 TEST_P(ValidatorBesidePersonsSave, SaveStandsAndCheckPasses) {
@@ -341,9 +341,12 @@ TEST_P(ValidatorBesidePersonsSave, SaveStandsAndCheckPasses) {
   PlantUsersFile();
   std::string out = TempFile("persons-save.txt");
   HANDLE validator = StartHost(
-      {"--validate", "--only", "repeated-load", "--sessions", "0", WinePath(PLUGIN_FILE)}, out);
+      {"--validate", "--only", "random-user-sessions", "--sessions", "20", WinePath(PLUGIN_FILE)},
+      out);
   ASSERT_NE(nullptr, validator);
-  for (int wait = 0; wait < 600 && !PrivateFilesPlanted(); ++wait) Sleep(100);
+  bool planted = false;
+  for (int wait = 0; wait < 600 && !(planted = PrivateFilesPlanted()); ++wait) Sleep(100);
+  EXPECT_TRUE(planted) << "no private settings file appeared within 60 s";
   if (GetParam()) {
     std::string saved = ProfilePath() + ".new";
     WriteFileBytes(saved, kSaved);
@@ -358,7 +361,7 @@ TEST_P(ValidatorBesidePersonsSave, SaveStandsAndCheckPasses) {
   bool exists = false;
   std::string report = ReadFileBytes(out, &exists);
   EXPECT_EQ(0u, status) << report;
-  EXPECT_TRUE(Contains(report, "\nPASS repeated-load")) << report;
+  EXPECT_TRUE(Contains(report, "\nPASS random-user-sessions")) << report;
   EXPECT_TRUE(Contains(report, "another program changed your settings file")) << report;
   EXPECT_EQ(kSaved, ReadFileBytes(ProfilePath(), &exists));
 }
