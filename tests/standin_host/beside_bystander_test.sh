@@ -70,7 +70,7 @@ validate() {
   [[ "$status" == $expected ]] || failures+=("$name: the validator exited $status, not $expected")
   grep -Eq "$line" "$work/$name.out" || failures+=("$name: the report lacks a line like '$line'")
 }
-validate correct 0 '^[0-9]+ passed, 0 failed$' --jobs 4 --sessions 51 --only \
+validate correct 0 '^[0-9]+ passed, 0 failed$' --jobs 4 --sessions 26 --only \
   ending-ok,ending-enter,ending-cancel,ending-escape,ending-close-box,shown-is-stored,stored-values,random-user-sessions \
   "$(zpath "$plugin")"
 validate mono_never_greyed 1 '^FAIL random-user-sessions: .*the mono box is enabled' \

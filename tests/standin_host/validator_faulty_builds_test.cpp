@@ -164,7 +164,7 @@ INSTANTIATE_TEST_SUITE_P(
                       {"--only",
                        "file,repeated-load,second-copy,ending-ok,settings-file-touched-only-by-ok,"
                        "worker-threads,allocation-refused,random-user-sessions",
-                       "--sessions", "51", "--seed", "7"},
+                       "--sessions", "26", "--seed", "7"},
                       0,
                       "\n8 passed, 0 failed\n"},
         SideBySideRun{"crash",
@@ -178,7 +178,7 @@ INSTANTIATE_TEST_SUITE_P(
         SideBySideRun{
             "rule_broken",
             "FAULTY_MONO_NEVER_GREYED.QVX",
-            {"--only", "ending-ok,random-user-sessions", "--sessions", "51", "--seed", "20261208"},
+            {"--only", "ending-ok,random-user-sessions", "--sessions", "26", "--seed", "20261208"},
             1,
             "\nFAIL random-user-sessions: seed 20261208 session 1, after actions []: "}),
     [](const testing::TestParamInfo<SideBySideRun>& info) { return std::string(info.param.name); });
