@@ -21,17 +21,25 @@ export WINEPREFIX=$work/prefix WINEDEBUG=-all
 mkdir -p "$work"
 if [ ! -f "$WINEPREFIX/.desktops-ready" ]; then
   rm -rf "$WINEPREFIX"
-  timeout 600 wineboot -i </dev/null >"$work/prefix.log" 2>&1 || fail "wineboot failed"
-  # Every program of the prefix opens in one virtual desktop.
-  wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d bystander /f \
-    </dev/null >>"$work/prefix.log" 2>&1
-  wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v bystander /d 1024x768 /f \
-    </dev/null >>"$work/prefix.log" 2>&1
-  # The validator's own desktop is not the virtual one: Wine shows its windows
-  # as X windows of their own, and with no window manager waits about a
-  # second for one at every such window unless they are left unmanaged.
-  wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f \
-    </dev/null >>"$work/prefix.log" 2>&1
+  # ./run keeps a headless prefix in which nothing has run (FRESH_PREFIX):
+  # a copy costs a second, a wineboot half a minute or more.
+  if [ -f "${FRESH_PREFIX:-/nonexistent}/.ready" ]; then
+    bash "$(dirname "$0")/../support/copy_prefix.sh" "$FRESH_PREFIX" "$WINEPREFIX" ||
+      fail "cannot copy $FRESH_PREFIX"
+  else
+    timeout 600 wineboot -i </dev/null >"$work/prefix.log" 2>&1 || fail "wineboot failed"
+  fi
+  # Wine's X11 driver, not the null one, and every program of the prefix in
+  # one virtual desktop. The validator's own desktop is not the virtual one:
+  # Wine shows its windows as X windows of their own, and with no window
+  # manager waits about a second for one at every such window unless they
+  # are left unmanaged.
+  printf '%s\r\n' REGEDIT4 '' '[HKEY_CURRENT_USER\Software\Wine\Drivers]' '"Graphics"=-' '' \
+    '[HKEY_CURRENT_USER\Software\Wine\Explorer]' '"Desktop"="bystander"' '' \
+    '[HKEY_CURRENT_USER\Software\Wine\Explorer\Desktops]' '"bystander"="1024x768"' '' \
+    '[HKEY_CURRENT_USER\Software\Wine\X11 Driver]' '"Managed"="N"' >"$work/desktops.reg"
+  wine regedit /S "$(zpath "$work/desktops.reg")" </dev/null >>"$work/prefix.log" 2>&1 ||
+    fail "the prefix's desktop settings could not be imported"
   wineserver -w
   touch "$WINEPREFIX/.desktops-ready"
 fi
