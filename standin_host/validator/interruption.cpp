@@ -13,8 +13,10 @@ namespace {
 
 constexpr DWORD kExitInterrupted = 2;
 // How long a check's thread may take to hand over its output once its
-// process has been ended.
-constexpr unsigned long kLastLookWaitMs = 3000;
+// process has been ended: longer than the thread's own wait for the check's
+// job to empty (RunChild), which a process still being started on a slow
+// machine stretches; the look ends as soon as every record is in.
+constexpr unsigned long kLastLookWaitMs = 15000;
 // How long a process a check started may take to be ended once it runs.
 constexpr unsigned long kLastProcessesWaitMs = 5000;
 
