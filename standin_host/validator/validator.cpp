@@ -271,17 +271,17 @@ struct Slot {
 // on an X display), a dialog opened by one check takes the activation from
 // another check's dialog, and that check's session goes unjudged. Such a
 // task runs once more, under the lock, at the end of the queue and with no
-// other beside it; its verdict then stands. On Windows each desktop keeps
-// its own focus and this never happens.
-bool RunAgainAlone(RunQueue* queue, size_t plan, size_t task, TaskResult* result) {
-  TaskResult& earlier = queue->results[plan][task];
+// other beside it; its verdict then stands, its log after the first run's.
+// On Windows each desktop keeps its own focus and this never happens.
+void RunAgainAlone(RunQueue* queue, size_t plan, size_t task, TaskResult* result) {
+  const TaskResult& earlier = queue->results[plan][task];
   if (earlier.rerunAlone) {
     result->log = earlier.log + result->log;
-    return false;
+    return;
   }
   if (queue->slots < 2 || result->verdict.outcome != Outcome::kNotJudged ||
       result->verdict.reason.find(kActivationTaken) == std::string::npos) {
-    return false;
+    return;
   }
   result->state = TaskResult::kWaiting;
   result->rerunAlone = true;
@@ -289,7 +289,6 @@ bool RunAgainAlone(RunQueue* queue, size_t plan, size_t task, TaskResult* result
                  ": another check's dialog took the activation from this one's; run again with "
                  "no other check beside it\n\n";
   queue->order.emplace_back(plan, task);
-  return true;
 }
 
 DWORD WINAPI RunSlot(void* parameter) {
