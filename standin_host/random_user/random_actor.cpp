@@ -426,7 +426,11 @@ void OnMarker(ActorRun* run) {
 
 LRESULT CALLBACK MarkerProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   auto* run = reinterpret_cast<ActorRun*>(GetWindowLongPtrW(window, GWLP_USERDATA));
-  if (message == WM_ACTIVATEAPP && !wParam && run != nullptr) run->activationLost = true;
+  // Only while the dialog is shown: an ending hides it, and the activation
+  // then moves on as it should.
+  if (message == WM_ACTIVATEAPP && !wParam && run != nullptr && IsWindowVisible(run->dialog)) {
+    run->activationLost = true;
+  }
   if (message != kMarkerMessage) return DefWindowProcW(window, message, wParam, lParam);
   OnMarker(run);
   return 0;
@@ -478,6 +482,12 @@ void ActOnDialog(HWND dialog, void* context) {
 
 void FinishActorRun(ActorRun* run) {
   ReleaseHeldKeys();  // the dialog may have ended between Shift's press and release
+  // A dialog that ended during an action whose activation was taken (Enter
+  // reaching OK once the dropped list was cancelled, say) ended for the
+  // platform's reason, not the plug-in's.
+  if (run->activationLost && run->failure.empty() && run->unjudged.empty()) {
+    run->unjudged = kActivationTaken;
+  }
   if (run->marker != nullptr) DestroyWindow(run->marker);
   run->marker = nullptr;
 }
