@@ -25,6 +25,7 @@ shallow=(--extra-arg=-Xclang --extra-arg=-analyzer-config --extra-arg=-Xclang
   --extra-arg=mode=shallow)
 printf '%s\n' "${tidied[@]}" |
   xargs -P"$(nproc)" -n1 clang-tidy -p "$database" --quiet --warnings-as-errors='*' "${shallow[@]}" \
+    --extra-arg=-Wreserved-identifier \
     2> >(grep -v ' warnings\? generated\.$' >&2) || status=1
 if [ "$status" -ne 0 ]; then
   echo "lint: findings above"
