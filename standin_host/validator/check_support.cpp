@@ -56,7 +56,8 @@ void RunToolsWith(Session* session, const DialogScript* script) {
 
 std::wstring PluginCopyPath(const std::wstring& original, int number) {
   size_t dot = original.rfind(L'.');
-  std::wstring extension = dot == std::wstring::npos ? L"" : original.substr(dot);
+  std::wstring extension;
+  if (dot != std::wstring::npos) extension = original.substr(dot);
   std::wstring folder = RunFolder().empty() ? TempFolder() : RunFolder() + L"\\";
   return folder + L"VALIDATOR-COPY-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
          std::to_wstring(number) + extension;
