@@ -632,7 +632,10 @@ extern "C" BOOL WINAPI FaultyDllMain(HINSTANCE module, DWORD reason, LPVOID rese
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
-    if (CreateProcessA(nullptr, command, nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
+    // Detached: with a console of its own it would bring Wine a console host,
+    // which runs on for good when a cut ends the job while cmd.exe is still
+    // being started (Wine's job misses a process without a thread yet).
+    if (CreateProcessA(nullptr, command, nullptr, nullptr, FALSE, DETACHED_PROCESS, nullptr,
                        nullptr, &startup, &process)) {
       WaitForSingleObject(process.hProcess, 20000);
       CloseHandle(process.hThread);
