@@ -76,7 +76,8 @@ std::string HostCommand(const std::vector<std::string>& arguments) {
 
 }  // namespace
 
-HANDLE StartHost(const std::vector<std::string>& arguments, const std::string& outPath) {
+HANDLE StartHost(const std::vector<std::string>& arguments, const std::string& outPath,
+                 HANDLE job) {
   std::string command = HostCommand(arguments);
   STARTUPINFOA startup = {};
   startup.cb = sizeof startup;
@@ -90,10 +91,18 @@ HANDLE StartHost(const std::vector<std::string>& arguments, const std::string& o
     startup.hStdError = out;
   }
   PROCESS_INFORMATION process = {};
+  DWORD flags = DETACHED_PROCESS | (job != nullptr ? CREATE_SUSPENDED : 0);
   BOOL started = CreateProcessA(nullptr, &command[0], nullptr, nullptr, out != INVALID_HANDLE_VALUE,
-                                DETACHED_PROCESS, nullptr, nullptr, &startup, &process);
+                                flags, nullptr, nullptr, &startup, &process);
   if (out != INVALID_HANDLE_VALUE) CloseHandle(out);
   if (!started) return nullptr;
+  if (job != nullptr && !AssignProcessToJobObject(job, process.hProcess)) {
+    TerminateProcess(process.hProcess, 1);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return nullptr;
+  }
+  if (job != nullptr) ResumeThread(process.hThread);
   CloseHandle(process.hThread);
   return process.hProcess;
 }

@@ -22,8 +22,9 @@ void UseHostProgram(const std::string& path);
 HostRun RunHost(const std::vector<std::string>& arguments, const char* fault = "");
 // Starts the host with `arguments` and returns its process at once, its
 // output discarded or, given `outPath`, written there; null when it could
-// not start.
-HANDLE StartHost(const std::vector<std::string>& arguments, const std::string& outPath = "");
+// not start. Given `job`, it is in that job from its first instruction.
+HANDLE StartHost(const std::vector<std::string>& arguments, const std::string& outPath = "",
+                 HANDLE job = nullptr);
 std::string Describe(const HostRun& run);
 bool Contains(const std::string& text, const std::string& part);
 

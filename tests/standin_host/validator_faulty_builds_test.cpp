@@ -449,7 +449,6 @@ INSTANTIATE_TEST_SUITE_P(
                  FILE_ATTRIBUTE_ARCHIVE, false, nullptr, nullptr}),
     [](const testing::TestParamInfo<WholeRun>& info) { return std::string(info.param.name); });
 
-// What the write-on-load build leaves in the user's file.
 // The user's file after the plug-in's process rewrote it, as often as it may.
 std::string WithPluginsLine() { return "written at load\r\n"; }
 
@@ -467,6 +466,25 @@ size_t Count(const std::string& text, const std::string& part) {
   size_t count = 0;
   for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
   return count;
+}
+
+// Ends every process a cut run left in `job`; true once none is left. Wine
+// ends only the processes of a job that already run a thread: a cmd.exe the
+// faulty build was starting at the cut outlives the dead validator's jobs,
+// its first thread suspended for good, so the job is ended again until it
+// is empty.
+bool EndWhatTheCutLeft(HANDLE job) {
+  JOBOBJECT_BASIC_ACCOUNTING_INFORMATION counts = {};
+  for (int tries = 0; tries < 200; ++tries) {
+    TerminateJobObject(job, 1);
+    if (!QueryInformationJobObject(job, JobObjectBasicAccountingInformation, &counts, sizeof counts,
+                                   nullptr)) {
+      return false;
+    }
+    if (counts.ActiveProcesses == 0) return true;
+    Sleep(50);
+  }
+  return false;
 }
 
 // Runs cut off at seeded moments (the validator killed, its job ending every
@@ -489,13 +507,17 @@ TEST(ValidatorCutAtRandomMoments, LeavesTheFileAndItsFoldersGoNext) {
         cut % 2 == 0 ? PLUGIN_FILE : FAULTY_PLUGIN_FOLDER "FAULTY_WRITES_PAST_THE_HOST.QVX";
     SCOPED_TRACE("cut " + std::to_string(cut) + " at " + std::to_string(moment) + " ms");
     // One check at a time: a cut lands in a check all the same, for half the work.
-    HANDLE validator =
-        StartHost({"--validate", "--jobs", "1", "--sessions", "0", WinePath(plugin.c_str())});
+    HANDLE job = CreateJobObjectA(nullptr, nullptr);
+    ASSERT_NE(nullptr, job);
+    HANDLE validator = StartHost(
+        {"--validate", "--jobs", "1", "--sessions", "0", WinePath(plugin.c_str())}, "", job);
     ASSERT_NE(nullptr, validator);
     WaitForSingleObject(validator, moment);
     TerminateProcess(validator, 1);
     WaitForSingleObject(validator, INFINITE);
     CloseHandle(validator);
+    EXPECT_TRUE(EndWhatTheCutLeft(job));
+    CloseHandle(job);
     bool exists = false;
     std::string now = ReadFileBytes(ProfilePath(), &exists);
     EXPECT_TRUE(now == kUsersOwnFile || now == plugins) << now;
