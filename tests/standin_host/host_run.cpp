@@ -96,13 +96,15 @@ HANDLE StartHost(const std::vector<std::string>& arguments, const std::string& o
                                 flags, nullptr, nullptr, &startup, &process);
   if (out != INVALID_HANDLE_VALUE) CloseHandle(out);
   if (!started) return nullptr;
-  if (job != nullptr && !AssignProcessToJobObject(job, process.hProcess)) {
-    TerminateProcess(process.hProcess, 1);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    return nullptr;
+  if (job != nullptr) {
+    if (!AssignProcessToJobObject(job, process.hProcess)) {
+      TerminateProcess(process.hProcess, 1);
+      CloseHandle(process.hThread);
+      CloseHandle(process.hProcess);
+      return nullptr;
+    }
+    ResumeThread(process.hThread);
   }
-  if (job != nullptr) ResumeThread(process.hThread);
   CloseHandle(process.hThread);
   return process.hProcess;
 }
